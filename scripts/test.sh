@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds everything and runs every test under Wine.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+
+"$NIMBAL_ROOT/scripts/setup.sh"
+"$NIMBAL_ROOT/scripts/build.sh"
+cd "$BUILD_DIR"
+status=0
+ctest -j"$(nproc)" --output-on-failure --timeout 900 "$@" || status=$?
+# Whatever a failed test left running in the prefix ends here too.
+"$NIMBAL_ROOT/scripts/wine-prefix.sh" stop "$BUILD_DIR/wine-prefix"
+exit $status

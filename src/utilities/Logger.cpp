@@ -1,0 +1,216 @@
+#include "Logger.h"
+
+#include "StringHelpers.h"
+
+#include <ctime>
+#include <vector>
+
+namespace {
+
+constexpr std::int64_t LogSizeLimit = 0x100000;
+
+const char* stateWord(bool enabled)
+{
+    return enabled ? "enabled" : "disabled";
+}
+
+} // namespace
+
+Logger& Logger::instance()
+{
+    static Logger logger;
+    return logger;
+}
+
+Logger::Logger()
+    : fileName(L"logfile.txt")
+    , configuredEnabled(false)
+{
+}
+
+std::wstring Logger::getFileName() const
+{
+    return fileName;
+}
+
+std::string Logger::currentTimestamp()
+{
+    char buffer[25] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_s(&local, &now);
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(buffer) + ":\t";
+}
+
+void Logger::writeLine(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!stream.is_open())
+        return;
+    stream << currentTimestamp() << text << std::endl;
+}
+
+bool Logger::isLoggingEnabled()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return stream.is_open();
+}
+
+void Logger::setLoggingEnabled(bool enable)
+{
+    try {
+        if (enable == isLoggingEnabled()) {
+            write(std::string("Attempting to make logging ") + stateWord(enable) + " when it is already " + stateWord(enable));
+            return;
+        }
+        if (enable) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stream.open(fileName.c_str(), std::ios::out | std::ios::app);
+            }
+            write("Enabled logging...");
+            return;
+        }
+#ifndef NIMBAL_LOGGER_ENABLE_ONLY
+        write("Disabling logging...");
+        std::lock_guard<std::mutex> lock(mutex);
+        stream.close();
+#endif
+    } catch (...) {
+        try {
+            std::lock_guard<std::mutex> lock(mutex);
+            stream.close();
+        } catch (...) {
+        }
+    }
+}
+
+#ifndef NIMBAL_LOGGER_ENABLE_ONLY
+
+namespace {
+
+// The last `count` bytes of the file as raw characters, ending at the first NUL;
+// a file that cannot be read gives the same failure text as the helper that reads log tails.
+std::string readTail(const std::wstring& path, std::int64_t count)
+{
+    try {
+        std::ifstream file(path.c_str(), std::ios::in | std::ios::binary);
+        if (!file)
+            throw std::runtime_error("cannot open file");
+        file.seekg(0, std::ios::end);
+        const std::int64_t size = file.tellg();
+        const std::int64_t n = size < count ? size : count;
+        std::vector<char> buffer(static_cast<size_t>(n) + 1, '\0');
+        file.seekg(size - n, std::ios::beg);
+        file.read(buffer.data(), n);
+        return std::string(buffer.data());
+    } catch (...) {
+        return "...reading \"" + toNarrowString(path) + "\" failed...";
+    }
+}
+
+std::int64_t fileSize(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::in | std::ios::binary);
+    if (!file)
+        return -1;
+    file.seekg(0, std::ios::end);
+    return file.tellg();
+}
+
+// Every run of CR and LF characters shrinks to the run's first character.
+std::string collapseLineEnds(const std::string& text)
+{
+    std::string result;
+    result.reserve(text.size());
+    bool inRun = false;
+    for (char c : text) {
+        const bool lineEnd = (c == '\r' || c == '\n');
+        if (!(lineEnd && inRun))
+            result += c;
+        inRun = lineEnd;
+    }
+    return result;
+}
+
+} // namespace
+
+void Logger::truncateLogIfNeeded()
+{
+    if (fileSize(fileName) <= LogSizeLimit)
+        return;
+
+    std::lock_guard<std::mutex> lock(mutex);
+    const bool wasOpen = stream.is_open();
+    if (wasOpen) {
+        stream.flush();
+        stream.close();
+    }
+
+    std::string kept = readTail(fileName, LogSizeLimit);
+    const size_t firstLf = kept.find('\n');
+    // Without any line end in the last megabyte there is no whole line to start from:
+    // keep the stretch as it is, on a line of its own.
+    kept = (firstLf == std::string::npos) ? "\n" + kept : kept.substr(firstLf);
+    kept = collapseLineEnds(kept);
+
+    {
+        std::ofstream rewritten(fileName.c_str(), std::ios::out | std::ios::trunc);
+        rewritten << "...truncated..." << kept;
+    }
+    if (wasOpen)
+        stream.open(fileName.c_str(), std::ios::out | std::ios::app);
+}
+
+#endif
+
+LogLine::LogLine(LogLevel level)
+    : logger(Logger::instance())
+{
+    if (level == LogLevel::Error) {
+        if (!logger.isLoggingEnabled())
+            logger.setLoggingEnabled(true);
+        *this << "[ERROR]:\t";
+    } else {
+        *this << "[INFO]: \t";
+    }
+}
+
+LogLine::~LogLine()
+{
+    try {
+        logger.write(text.str());
+    } catch (...) {
+    }
+}
+
+LogLine& LogLine::operator<<(const char* value)
+{
+    text << (value ? value : "") << ' ';
+    return *this;
+}
+
+LogLine& LogLine::operator<<(const std::string& value)
+{
+    text << value << ' ';
+    return *this;
+}
+
+LogLine& LogLine::operator<<(const std::wstring& value)
+{
+    text << toNarrowString(value) << ' ';
+    return *this;
+}
+
+LogLine& LogLine::operator<<(const wchar_t* value)
+{
+    text << toNarrowString(value) << ' ';
+    return *this;
+}
+
+LogLine& LogLine::operator<<(const std::exception& error)
+{
+    text << error.what() << ' ';
+    return *this;
+}

@@ -1,0 +1,82 @@
+#include "ChildProcess.h"
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct OwnedHandle {
+    HANDLE h = nullptr;
+    ~OwnedHandle() { close(); }
+    void close()
+    {
+        if (h && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        h = nullptr;
+    }
+};
+
+} // namespace
+
+ChildResult runChild(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs)
+{
+    ChildResult result;
+    SECURITY_ATTRIBUTES inherit { sizeof inherit, nullptr, TRUE };
+    OwnedHandle outRead, outWrite, inRead, inWrite;
+    if (!CreatePipe(&outRead.h, &outWrite.h, &inherit, 0) || !CreatePipe(&inRead.h, &inWrite.h, &inherit, 0))
+        return result;
+    SetHandleInformation(outRead.h, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(inWrite.h, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead.h;
+    startup.hStdOutput = outWrite.h;
+    startup.hStdError = outWrite.h;
+    PROCESS_INFORMATION process {};
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        return result;
+    result.started = true;
+    OwnedHandle processHandle { process.hProcess }, threadHandle { process.hThread };
+    outWrite.close();
+    inRead.close();
+
+    std::thread feeder([&] {
+        DWORD written = 0;
+        if (!input.empty())
+            WriteFile(inWrite.h, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+        inWrite.close();
+    });
+    std::thread reader([&] {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(outRead.h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+            result.output.append(buffer, got);
+    });
+
+    if (WaitForSingleObject(processHandle.h, timeoutMs) == WAIT_TIMEOUT) {
+        result.timedOut = true;
+        TerminateProcess(processHandle.h, 1);
+        WaitForSingleObject(processHandle.h, 5000);
+    }
+    GetExitCodeProcess(processHandle.h, &result.exitCode);
+    feeder.join();
+    reader.join();
+    return result;
+}
+
+std::wstring hostPath(const std::string& unixPath)
+{
+    std::wstring path = L"Z:";
+    for (char c : unixPath)
+        path += (c == '/') ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return path;
+}
+
+std::wstring quoted(const std::wstring& argument)
+{
+    return L"\"" + argument + L"\"";
+}

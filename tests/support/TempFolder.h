@@ -1,0 +1,23 @@
+#pragma once
+// A fresh folder below the temporary folder, removed with everything in it at the end.
+
+#include <string>
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // Ends in a backslash.
+    const std::wstring& path() const { return path_; }
+    std::wstring file(const std::wstring& name) const { return path_ + name; }
+
+private:
+    std::wstring path_;
+};
+
+std::string readWholeFile(const std::wstring& path);
+void writeWholeFile(const std::wstring& path, const std::string& bytes);
+bool fileExists(const std::wstring& path);
