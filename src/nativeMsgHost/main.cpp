@@ -1,6 +1,23 @@
 // The browser's native-messaging host: framed messages on standard input and output.
 
+#include "CmdApiBinding.h"
+#include "Logger.h"
+#include "MessageChannel.h"
+#include "MessageLoop.h"
+#include "NativeMessageTable.h"
+#include "StandardStreams.h"
+
 int wmain(int, wchar_t*[])
 {
-    return 0;
+    useBinaryStandardInput();
+    UniqueHandle frames = takeStandardOutputForFrames();
+
+    const std::optional<CmdApi> api = bindCmdApi();
+    if (!api) {
+        Logger::instance().write(HostTexts::ApiNotAccessible);
+        return 1;
+    }
+
+    MessageChannel channel(std::move(frames));
+    return serveMessages(channel, *api);
 }

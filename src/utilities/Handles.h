@@ -65,3 +65,10 @@ struct LocalMemoryTraits {
     static void close(HLOCAL h) noexcept { LocalFree(h); }
 };
 using LocalMemory = UniqueOwner<HLOCAL, LocalMemoryTraits>;
+
+struct LibraryModuleTraits {
+    static HMODULE none() noexcept { return nullptr; }
+    static bool valid(HMODULE h) noexcept { return h != nullptr; }
+    static void close(HMODULE h) noexcept { FreeLibrary(h); }
+};
+using LibraryModule = UniqueOwner<HMODULE, LibraryModuleTraits>;
