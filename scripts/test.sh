@@ -8,6 +8,7 @@ source "$(dirname "$0")/env.sh"
 cd "$BUILD_DIR"
 status=0
 ctest -j"$(nproc)" --output-on-failure --timeout 900 "$@" || status=$?
-# Whatever a failed test left running in the prefix ends here too.
+# Whatever a failed test left running in the prefix ends here too, and so does the mock API.
 "$NIMBAL_ROOT/scripts/wine-prefix.sh" stop "$BUILD_DIR/wine-prefix"
+python3 "$NIMBAL_ROOT/tests/tools/mockapi/mockapi.py" stop --state-dir "$BUILD_DIR/mock-api"
 exit $status
