@@ -72,3 +72,10 @@ struct LibraryModuleTraits {
     static void close(HMODULE h) noexcept { FreeLibrary(h); }
 };
 using LibraryModule = UniqueOwner<HMODULE, LibraryModuleTraits>;
+
+struct RegistryKeyTraits {
+    static HKEY none() noexcept { return nullptr; }
+    static bool valid(HKEY h) noexcept { return h != nullptr; }
+    static void close(HKEY h) noexcept { RegCloseKey(h); }
+};
+using RegistryKey = UniqueOwner<HKEY, RegistryKeyTraits>;
