@@ -1,0 +1,64 @@
+#pragma once
+// One settings document in memory: a tree of text values addressed by dotted paths, shared by
+// every thread of the service under a reader/writer lock.
+
+#include <boost/property_tree/ptree.hpp>
+
+#include <functional>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+class ConfigSection {
+public:
+    using Tree = boost::property_tree::wptree;
+    // A child as the listing sees it: its key and its subtree.
+    using ChildFilter = std::function<bool(const std::wstring& key, const Tree& child)>;
+
+    explicit ConfigSection(const std::wstring& path);
+    ConfigSection(const ConfigSection&) = delete;
+    ConfigSection& operator=(const ConfigSection&) = delete;
+
+    // Reads never fail: a missing or unconvertible value is logged and read as 0, false or "".
+    // Defined for std::wstring, int, long and bool.
+    template <typename T>
+    T getValue(const std::wstring& path) const;
+
+    // Writes create the missing nodes along the path.
+    void setValue(const std::wstring& path, const std::wstring& value);
+    void setValue(const std::wstring& path, const wchar_t* value);
+    void setValue(const std::wstring& path, int value);
+    void setValue(const std::wstring& path, bool value);
+
+    // True for any node at the path, also one with an empty value or one with only children.
+    bool hasValue(const std::wstring& path) const;
+    void removeValue(const std::wstring& path);
+    // Removes the node and its subtree; a missing path is ignored. The caller holds `mutex` exclusively.
+    void eraseNode(const std::wstring& path);
+    // Replaces the node at the path by a copy of `subtree`, which becomes its parent's last child.
+    void putChild(const std::wstring& path, const Tree& subtree);
+
+    std::vector<std::wstring> listChildren(const std::wstring& path, const ChildFilter& filter) const;
+    std::vector<std::wstring> listSettings(const std::wstring& path) const;
+    std::vector<std::wstring> listFolders(const std::wstring& path) const;
+
+    // Replaces the whole tree; false (tree unchanged) when the text is not JSON. An empty text changes nothing.
+    bool loadFromJson(const std::wstring& json);
+    // Pretty-printed JSON with every leaf as a string; empty when the tree cannot be written as JSON.
+    std::wstring toJson(bool skipHidden) const;
+
+    // Reads the document at filePath (see SettingsDocument.cpp).
+    void loadAndDecrypt();
+
+    // Held exclusively by callers that erase several nodes as one change.
+    mutable std::shared_mutex mutex;
+    const std::wstring filePath;
+
+private:
+    friend void saveToEncryptedFile(ConfigSection& section);
+
+    Tree tree;
+    // Set when the document was missing and a backup was loaded in its place; the next good save
+    // removes the backups it superseded. Loads and saves run under the manager's lock.
+    bool loadedFromBackup = false;
+};
