@@ -1,0 +1,119 @@
+#include "ConfigManager.h"
+
+#include "GlobalPaths.h"
+#include "SettingsDocument.h"
+#include "SettingsLogTexts.h"
+
+#include "Logger.h"
+#include "StringHelpers.h"
+
+
+namespace {
+
+const wchar_t GeneralFileName[] = L"settings.params";
+const wchar_t UserFilePrefix[] = L"user.";
+const wchar_t UserFileSuffix[] = L".params";
+const wchar_t SidPrefix[] = L"S-1-";
+
+} // namespace
+
+bool isWellFormedSid(const std::wstring& sid)
+{
+    const std::wstring prefix = SidPrefix;
+    if (sid.compare(0, prefix.size(), prefix) != 0 || sid.size() == prefix.size())
+        return false;
+    bool componentHasDigit = false;
+    for (size_t i = prefix.size(); i < sid.size(); ++i) {
+        if (sid[i] >= L'0' && sid[i] <= L'9') {
+            componentHasDigit = true;
+        } else if (sid[i] == L'-' && componentHasDigit) {
+            componentHasDigit = false;
+        } else {
+            return false;
+        }
+    }
+    return componentHasDigit;
+}
+
+ConfigManager::ConfigManager(const std::wstring& folder)
+    : folder(folder)
+    , general(folder + GeneralFileName)
+{
+}
+
+ConfigManager& ConfigManager::instance()
+{
+    static ConfigManager manager(AppdataPath);
+    return manager;
+}
+
+ConfigSection& mainSettings()
+{
+    return ConfigManager::instance().generalSection();
+}
+
+ConfigSection* ConfigManager::getConfigUser(const std::wstring& sid)
+{
+    Logger::instance().write(SettingsLog::GetConfigUserOpen, toNarrowString(sid), SettingsLog::GetConfigUserClose);
+    if (sid.empty()) {
+        Logger::instance().write(SettingsLog::EmptySidGeneral);
+        return &general;
+    }
+    // The SID becomes part of a file name: nothing but a SID may reach it.
+    if (!isWellFormedSid(sid)) {
+        Logger::instance().write(SettingsLog::MalformedSid);
+        return nullptr;
+    }
+
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = sections.find(sid);
+    if (found != sections.end()) {
+        Logger::instance().write(SettingsLog::ConfigFound);
+        return found->second.get();
+    }
+    Logger::instance().write(SettingsLog::CreatingSection);
+    auto section = std::make_shared<ConfigSection>(folder + UserFilePrefix + sid + UserFileSuffix);
+    sections.emplace(sid, section);
+    section->loadAndDecrypt();
+    Logger::instance().write(SettingsLog::SectionCreated);
+    return section.get();
+}
+
+void ConfigManager::saveConfigSection(const std::wstring& sid)
+{
+    if (sid.empty()) {
+        Logger::instance().write(SettingsLog::SaveEmptySidRejected);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = sections.find(sid);
+    if (found == sections.end()) {
+        Logger::instance().write(SettingsLog::SaveSidNotFound, toNarrowString(sid));
+        return;
+    }
+    Logger::instance().write(SettingsLog::SavingSid, toNarrowString(sid));
+    saveToEncryptedFile(*found->second);
+    Logger::instance().write(SettingsLog::Saved);
+}
+
+void ConfigManager::saveMainSettings()
+{
+    try {
+        std::lock_guard<std::mutex> lock(mutex);
+        saveToEncryptedFile(general);
+    } catch (const std::exception& error) {
+        Logger::instance().write(SettingsLog::SaveMainFailed, error.what());
+    } catch (...) {
+        Logger::instance().write(SettingsLog::SaveMainFailed);
+    }
+}
+
+void ConfigManager::saveUsersConfigurations()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Logger::instance().write(SettingsLog::SavingUsers);
+    for (auto& entry : sections)
+        saveToEncryptedFile(*entry.second);
+    saveToEncryptedFile(general);
+    Logger::instance().write(SettingsLog::Saved);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Folders, the program's own path and the vendor API's addresses, filled once during static
+// initialisation and never changed afterwards.
+
+#include <string>
+
+extern std::wstring TempPath;     // ends in a backslash
+extern std::wstring AppdataPath;  // the common application-data folder + "Nimbal Privacy\"
+extern std::wstring ModulePath;   // full path of the running program
+extern std::wstring InstallPath;  // folder of ModulePath with its backslash; empty without one
+
+extern std::wstring CheckinUrl;
+extern std::wstring ServersListUrl;
+extern std::wstring ServerConnectUrl;
+extern std::wstring ProductsListUrl;
+extern std::wstring RegisterUrl;
+extern std::wstring LoginUrl;
+extern std::wstring OrdersUrl;
+extern std::wstring ResetUrl;
+extern std::wstring LimitsUrl;
+extern std::wstring SupportUrl;
+extern std::wstring AutologinedUrl;
+extern std::wstring LogUploadUrl;
+
+// The host name of every endpoint above, fixed at build time.
+extern const wchar_t* const ApiHost;
+
+void initGlobalPaths();
+
+// `path` up to and including its last backslash; empty when it has none.
+std::wstring folderOf(const std::wstring& path);

@@ -1,0 +1,138 @@
+#include "SettingsDocument.h"
+
+#include "SettingsLogTexts.h"
+
+#include "Logger.h"
+#include "StringCipher.h"
+#include "StringHelpers.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+const wchar_t BackupSuffix[] = L".bak";
+const wchar_t DeleteMeSuffix[] = L".DeleteMe";
+
+bool isDirectory(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool isFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// A file that does not exist or cannot be opened reads as empty.
+std::string readFileBytes(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::in | std::ios::binary);
+    if (!file)
+        return std::string();
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool writeFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream file(path.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    // Closing flushes; a failure there is a failed write too.
+    file.close();
+    return !file.fail();
+}
+
+void clearDirectoryInTheWay(const std::wstring& path)
+{
+    if (!isDirectory(path))
+        return;
+    if (!RemoveDirectoryW(path.c_str()) && !MoveFileW(path.c_str(), (path + DeleteMeSuffix).c_str()))
+        Logger::instance().write(SettingsLog::SaveFunction, SettingsLog::CantMoveDirectory, toNarrowString(path));
+}
+
+} // namespace
+
+std::vector<std::wstring> existingBackups(const std::wstring& path)
+{
+    std::vector<std::wstring> backups;
+    for (std::wstring backup = path + BackupSuffix; isFile(backup); backup += BackupSuffix)
+        backups.push_back(backup);
+    return backups;
+}
+
+void saveToEncryptedFile(ConfigSection& section)
+{
+    const std::wstring& path = section.filePath;
+    const std::wstring full = section.toJson(false);
+    const std::wstring secure = section.toJson(true);
+    if (full.empty()) {
+        // toJson has logged why; an empty document would lose every stored setting.
+        Logger::instance().write(SettingsLog::SaveFunction, SettingsLog::NotSerialisable, toNarrowString(path));
+        return;
+    }
+    Logger::instance().write(SettingsLog::Saving, toNarrowString(path), SettingsLog::WithSecureData,
+                             toNarrowString(secure));
+    const std::string cipher = encryptString(toNarrowString(full));
+
+    clearDirectoryInTheWay(path);
+
+    std::wstring backup;
+    const bool backedUp = isFile(path);
+    if (backedUp) {
+        backup = path + BackupSuffix;
+        while (isFile(backup))
+            backup += BackupSuffix;
+        MoveFileW(path.c_str(), backup.c_str());
+    }
+
+    if (writeFileBytes(path, cipher)) {
+        Logger::instance().write(toNarrowString(path), SettingsLog::FileSaved);
+        if (backedUp)
+            DeleteFileW(backup.c_str());
+        if (section.loadedFromBackup) {
+            // The document now holds what was restored from the backups.
+            for (const std::wstring& old : existingBackups(path))
+                DeleteFileW(old.c_str());
+            section.loadedFromBackup = false;
+        }
+        return;
+    }
+
+    Logger::instance().write(SettingsLog::SaveFailed, toNarrowString(path));
+    if (backedUp && isFile(backup)) {
+        if (!DeleteFileW(path.c_str()) && !MoveFileW(path.c_str(), (path + DeleteMeSuffix).c_str()))
+            Logger::instance().write(SettingsLog::SaveFunction, SettingsLog::CantMoveFile, toNarrowString(path));
+    }
+}
+
+void ConfigSection::loadAndDecrypt()
+{
+    try {
+        std::wstring source = filePath;
+        std::string bytes = readFileBytes(filePath);
+        if (bytes.empty()) {
+            // A save that died between moving the document aside and writing the new one leaves
+            // only backups; the newest of them is the last document written.
+            const std::vector<std::wstring> backups = existingBackups(filePath);
+            for (auto backup = backups.rbegin(); backup != backups.rend() && bytes.empty(); ++backup) {
+                bytes = readFileBytes(*backup);
+                source = *backup;
+            }
+            if (bytes.empty()) {
+                Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath), SettingsLog::NothingToLoad);
+                return;
+            }
+            Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath), SettingsLog::LoadingBackup,
+                                     toNarrowString(source));
+        }
+        Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(source));
+        const bool loaded = loadFromJson(toWideString(decryptString(bytes)));
+        loadedFromBackup = loaded && source != filePath;
+    } catch (...) {
+        Logger::instance().write(SettingsLog::DecryptFailed, toNarrowString(filePath));
+    }
+}

@@ -1,0 +1,223 @@
+// Settings documents on disk: the save with its backups, the load, and what reaches the log.
+#include "SettingsStoreFixture.h"
+
+#include "settings/ConfigManager.h"
+#include "settings/SettingsKeys.h"
+
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/aes.h>
+
+using Names = std::vector<std::wstring>;
+
+namespace {
+
+const std::wstring Document = L"settings.params";
+const std::wstring Backup = L"settings.params.bak";
+const std::wstring SecondBackup = L"settings.params.bak.bak";
+
+// The document format with a key other than the store's.
+std::string encryptWithOtherKey(std::string plain)
+{
+    const unsigned char key[16] = { 'a', 'n', 'o', 't', 'h', 'e', 'r', ' ', 'k', 'e', 'y', ' ', '1', '2', '3', '4' };
+    AES_KEY schedule {};
+    AES_set_encrypt_key(key, 128, &schedule);
+    plain.resize((plain.size() + 15) / 16 * 16, '\0');
+    std::string cipher(plain.size(), '\0');
+    for (size_t offset = 0; offset < plain.size(); offset += 16)
+        AES_encrypt(reinterpret_cast<const unsigned char*>(plain.data()) + offset,
+                    reinterpret_cast<unsigned char*>(&cipher[0]) + offset, &schedule);
+    return cipher;
+}
+
+} // namespace
+
+class SettingsDocumentTest : public SettingsStoreFixture {
+protected:
+    // A manager as the service has it at start: defaults written, then the document loaded.
+    std::unique_ptr<ConfigManager> startManager()
+    {
+        auto manager = std::make_unique<ConfigManager>(store.path());
+        setDefaultUpdateIntervals(manager->generalSection());
+        manager->generalSection().loadAndDecrypt();
+        return manager;
+    }
+
+    void saveDocumentWith(const std::wstring& token)
+    {
+        auto manager = startManager();
+        manager->generalSection().setValue(SettingsKeys::VpnUserToken, token);
+        manager->saveMainSettings();
+    }
+};
+
+TEST_F(SettingsDocumentTest, FirstStartReadsDefaultsAndTheFirstSaveLeavesNoBackup)
+{
+    auto manager = startManager();
+    ConfigSection& general = manager->generalSection();
+    EXPECT_EQ(general.filePath, document(Document));
+    EXPECT_EQ(general.getValue<long>(SettingsKeys::UpdateRequestInterval), 86400);
+    EXPECT_EQ(general.getValue<long>(SettingsKeys::UpdateRequestIntervalIfFailed), 3600);
+    EXPECT_EQ(countLines("Config file " + narrowDocument(Document) + "  empty, nothing to load."), 1u);
+
+    manager->saveMainSettings();
+    EXPECT_EQ(filesInStore(), (Names { Document }));
+    EXPECT_EQ(countLines(narrowDocument(Document) + " saved"), 1u);
+    // The file is the ciphertext of the JSON text and nothing else.
+    EXPECT_EQ(decryptedDocument(Document), "{\n"
+                                           "    \"UpdatableSettings\": {\n"
+                                           "        \"updateRequestInterval\": \"86400\",\n"
+                                           "        \"updateRequestIntervalIfFailed\": \"3600\"\n"
+                                           "    }\n"
+                                           "}\n");
+}
+
+TEST_F(SettingsDocumentTest, LoadedDocumentReplacesTheDefaults)
+{
+    {
+        ConfigManager manager(store.path());
+        manager.generalSection().setValue(SettingsKeys::OvpnControlPort, 6000);
+        manager.saveMainSettings();
+    }
+    auto manager = startManager();
+    ConfigSection& general = manager->generalSection();
+    EXPECT_EQ(general.getValue<int>(SettingsKeys::OvpnControlPort), 6000);
+    EXPECT_FALSE(general.hasValue(SettingsKeys::UpdateRequestInterval));
+    EXPECT_EQ(countLines("Load and decrypt config/section file:  " + narrowDocument(Document)), 1u);
+}
+
+TEST_F(SettingsDocumentTest, AnExistingBackupIsLeftAloneAndTheSecondOneRemoved)
+{
+    saveDocumentWith(L"first");
+    writeWholeFile(document(Backup), "an older backup");
+    saveDocumentWith(L"second");
+    EXPECT_EQ(filesInStore(), (Names { Document, Backup }));
+    EXPECT_EQ(readWholeFile(document(Backup)), "an older backup");
+    EXPECT_NE(decryptedDocument(Document).find("\"token\": \"second\""), std::string::npos);
+}
+
+TEST_F(SettingsDocumentTest, DocumentUnderAnotherKeyKeepsTheDefaults)
+{
+    writeWholeFile(document(Document), encryptWithOtherKey("{\"UpdatableSettings\": {\"updateRequestInterval\": \"5\"}}\n"));
+    auto manager = startManager();
+    EXPECT_EQ(manager->generalSection().getValue<long>(SettingsKeys::UpdateRequestInterval), 86400);
+    EXPECT_TRUE(logHasInOrder({ "Load and decrypt config/section file:  " + narrowDocument(Document) }));
+    EXPECT_EQ(countLines("Error reading json/xml config:   on line:  1"), 1u);
+    // Not a missing document: no backup is looked for and the next save overwrites it.
+    manager->saveMainSettings();
+    EXPECT_EQ(filesInStore(), (Names { Document }));
+    EXPECT_NE(decryptedDocument(Document).find("86400"), std::string::npos);
+}
+
+TEST_F(SettingsDocumentTest, LoggedCopyLeavesOutTheCredentialsThatTheFileHolds)
+{
+    auto manager = startManager();
+    ConfigSection& general = manager->generalSection();
+    general.setValue(SettingsKeys::VpnUserLogin, L"me@example.com");
+    general.setValue(SettingsKeys::VpnUserPassword, L"s3cret-password");
+    general.setValue(SettingsKeys::OvpnRequiredState, true);
+    manager->saveMainSettings();
+
+    const std::string log = logText();
+    const std::string heading = "Saving and encrypting file: " + narrowDocument(Document) + " with data (secure):\r\n {";
+    EXPECT_NE(log.find(heading), std::string::npos) << log;
+    EXPECT_NE(log.find("\"ovpnRequiredState\": \"true\""), std::string::npos);
+    EXPECT_EQ(log.find("Hidden"), std::string::npos);
+    EXPECT_EQ(log.find("s3cret-password"), std::string::npos);
+    EXPECT_EQ(log.find("me@example.com"), std::string::npos);
+
+    const std::string stored = decryptedDocument(Document);
+    EXPECT_NE(stored.find("\"Hidden\""), std::string::npos);
+    EXPECT_NE(stored.find("\"password\": \"s3cret-password\""), std::string::npos);
+}
+
+TEST_F(SettingsDocumentTest, SaveInterruptedAfterTheMoveLosesNothing)
+{
+    saveDocumentWith(L"account-token");
+    // What a save that died between its two steps leaves behind.
+    ASSERT_TRUE(MoveFileW(document(Document).c_str(), document(Backup).c_str()));
+
+    auto manager = startManager();
+    EXPECT_EQ(manager->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"account-token");
+    EXPECT_TRUE(logHasInOrder({ "Config file " + narrowDocument(Document) + "  empty, loading its newest backup " +
+                                    narrowDocument(Backup),
+                                "Load and decrypt config/section file:  " + narrowDocument(Backup) }));
+
+    manager->saveMainSettings();
+    EXPECT_EQ(filesInStore(), (Names { Document }));
+    auto restarted = startManager();
+    EXPECT_EQ(restarted->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"account-token");
+}
+
+TEST_F(SettingsDocumentTest, EmptyDocumentFallsBackToTheNewestBackup)
+{
+    // Two saves that each died after moving the document aside: the second backup is the newer.
+    saveDocumentWith(L"older");
+    const std::string older = readWholeFile(document(Document));
+    saveDocumentWith(L"newer");
+    writeWholeFile(document(Backup), older);
+    ASSERT_TRUE(MoveFileW(document(Document).c_str(), document(SecondBackup).c_str()));
+    writeWholeFile(document(Document), "");
+
+    auto manager = startManager();
+    EXPECT_EQ(manager->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"newer");
+    manager->saveMainSettings();
+    EXPECT_EQ(filesInStore(), (Names { Document }));
+}
+
+TEST_F(SettingsDocumentTest, EmptyNewestBackupGivesWayToAnOlderOne)
+{
+    saveDocumentWith(L"kept");
+    ASSERT_TRUE(MoveFileW(document(Document).c_str(), document(Backup).c_str()));
+    writeWholeFile(document(SecondBackup), "");
+    auto manager = startManager();
+    EXPECT_EQ(manager->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"kept");
+}
+
+TEST_F(SettingsDocumentTest, SectionThatCannotBeWrittenKeepsTheStoredDocument)
+{
+    saveDocumentWith(L"account-token");
+    const std::string before = readWholeFile(document(Document));
+
+    auto manager = startManager();
+    manager->generalSection().setValue(L"Internal.mixed", L"value");
+    manager->generalSection().setValue(L"Internal.mixed.child", L"value");
+    manager->saveMainSettings();
+
+    EXPECT_EQ(readWholeFile(document(Document)), before);
+    EXPECT_EQ(filesInStore(), (Names { Document }));
+    EXPECT_TRUE(logHasInOrder({ "Error writing json/xml config:   on line:  0",
+                                "`anonymous-namespace'::saveToEncryptedFile Settings cannot be written as JSON, "
+                                "keeping the stored document " +
+                                    narrowDocument(Document) }));
+}
+
+TEST_F(SettingsDocumentTest, EmptyDirectoryInTheWayIsRemoved)
+{
+    ASSERT_TRUE(CreateDirectoryW(document(Document).c_str(), nullptr));
+    saveDocumentWith(L"t");
+    EXPECT_EQ(filesInStore(), (Names { Document }));
+    EXPECT_NE(decryptedDocument(Document).find("\"token\": \"t\""), std::string::npos);
+}
+
+TEST_F(SettingsDocumentTest, FullDirectoryInTheWayIsMovedAside)
+{
+    ASSERT_TRUE(CreateDirectoryW(document(Document).c_str(), nullptr));
+    writeWholeFile(document(Document) + L"\\inside", "x");
+    saveDocumentWith(L"t");
+    EXPECT_EQ(filesInStore(), (Names { Document, Document + L".DeleteMe" }));
+    EXPECT_EQ(readWholeFile(document(Document) + L".DeleteMe\\inside"), "x");
+    EXPECT_NE(decryptedDocument(Document).find("\"token\": \"t\""), std::string::npos);
+}
+
+TEST_F(SettingsDocumentTest, DirectoryThatCannotBeMovedFailsTheSaveWithItsLines)
+{
+    ASSERT_TRUE(CreateDirectoryW(document(Document).c_str(), nullptr));
+    writeWholeFile(document(Document) + L"\\inside", "x");
+    writeWholeFile(document(Document) + L".DeleteMe", "in the way too");
+    saveDocumentWith(L"t");
+    EXPECT_TRUE(logHasInOrder({ "`anonymous-namespace'::saveToEncryptedFile Can't remove or move directory " +
+                                    narrowDocument(Document),
+                                "Error occurred while saving " + narrowDocument(Document) }));
+    EXPECT_EQ(readWholeFile(document(Document) + L"\\inside"), "x");
+    EXPECT_EQ(readWholeFile(document(Document) + L".DeleteMe"), "in the way too");
+}

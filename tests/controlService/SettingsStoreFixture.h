@@ -1,0 +1,85 @@
+#pragma once
+// A settings store in a folder of the test's own, with the log of the test read back as text.
+
+#include "SettingsLogFixture.h"
+
+#include "StringCipher.h"
+#include "TempFolder.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+class SettingsStoreFixture : public SettingsLogFixture {
+protected:
+    std::wstring document(const std::wstring& name) const { return store.file(name); }
+    std::string narrowDocument(const std::wstring& name) const
+    {
+        const std::wstring path = document(name);
+        return std::string(path.begin(), path.end());
+    }
+
+    // The document's JSON text as the store wrote it.
+    std::string decryptedDocument(const std::wstring& name) const
+    {
+        return decryptString(readWholeFile(document(name)));
+    }
+
+    std::vector<std::wstring> filesInStore() const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW(store.file(L"*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..")
+                names.push_back(name);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The log's lines; lines that go on a logged document's text have no timestamp of their own.
+    std::vector<std::string> rawLogLines() const
+    {
+        std::vector<std::string> lines;
+        const std::string text = logText();
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find("\r\n", start);
+            if (end == std::string::npos)
+                end = text.size();
+            std::string line = text.substr(start, end - start);
+            if (line.size() > 21 && line.compare(19, 2, ":\t") == 0)
+                line.erase(0, 21);
+            lines.push_back(line);
+            start = end + 2;
+        }
+        return lines;
+    }
+
+    size_t countLines(const std::string& line) const
+    {
+        const auto lines = rawLogLines();
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+
+    // True when `expected` occur in the log in this order (other lines may come between).
+    bool logHasInOrder(const std::vector<std::string>& expected) const
+    {
+        const auto lines = rawLogLines();
+        auto next = lines.begin();
+        for (const std::string& line : expected) {
+            next = std::find(next, lines.end(), line);
+            if (next == lines.end())
+                return false;
+            ++next;
+        }
+        return true;
+    }
+
+    TempFolder store;
+};
