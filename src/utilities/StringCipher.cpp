@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -67,45 +68,52 @@ const bool initConfigFileKey = (fillConfigKey(ConfigKeyText, ConfigKeyText + Con
 
 } // namespace
 
-std::string encryptString(std::string plain)
+namespace {
+
+using SetKey = int (*)(const unsigned char* key, int bits, AES_KEY* schedule);
+using BlockTransform = void (*)(const unsigned char* in, unsigned char* out, const AES_KEY* schedule);
+
+// Extends the input with zeros to whole blocks and runs each block through the cipher on its own.
+std::string transformBlocks(std::string input, SetKey setKey, BlockTransform transform)
 {
-    const size_t n = wholeBlocks(plain.size());
+    const size_t n = wholeBlocks(input.size());
     std::string result(n, '\0');
-    plain.resize(n, '\0');
+    input.resize(n, '\0');
 
     AES_KEY schedule;
     std::memset(&schedule, 0, sizeof schedule);
-    if (AES_set_encrypt_key(keyBytes(), keyBits(), &schedule) < 0)
+    if (setKey(keyBytes(), keyBits(), &schedule) < 0)
         failOnKey();
     for (size_t offset = 0; offset < n; offset += BlockSize)
-        AES_encrypt(bytes(plain) + offset, bytes(result) + offset, &schedule);
-
-    // The stored form carries no trailing zeros; decryption puts them back.
-    const size_t last = result.find_last_not_of('\0');
-    result.resize(last == std::string::npos ? 0 : last + 1);
+        transform(bytes(input) + offset, bytes(result) + offset, &schedule);
     return result;
+}
+
+// Cuts the text after its last byte that differs from `c`.
+void stripTrailing(std::string& text, char c)
+{
+    const size_t last = text.find_last_not_of(c);
+    text.resize(last == std::string::npos ? 0 : last + 1);
+}
+
+} // namespace
+
+std::string encryptString(std::string plain)
+{
+    std::string cipher = transformBlocks(std::move(plain), AES_set_encrypt_key, AES_encrypt);
+    // The stored form carries no trailing zeros; decryption puts them back.
+    stripTrailing(cipher, '\0');
+    return cipher;
 }
 
 std::string decryptString(std::string cipher)
 {
     if (cipher.empty())
         return std::string();
-    const size_t n = wholeBlocks(cipher.size());
-    std::string result(n, '\0');
-    cipher.resize(n, '\0');
-
-    AES_KEY schedule;
-    std::memset(&schedule, 0, sizeof schedule);
-    if (AES_set_decrypt_key(keyBytes(), keyBits(), &schedule) < 0)
-        failOnKey();
-    for (size_t offset = 0; offset < n; offset += BlockSize)
-        AES_decrypt(bytes(cipher) + offset, bytes(result) + offset, &schedule);
-
+    std::string plain = transformBlocks(std::move(cipher), AES_set_decrypt_key, AES_decrypt);
     // Padding is zeros; a text that filled its last block loses its trailing run of line ends instead.
-    const char tail = result.back();
-    if (isControlCharacter(static_cast<unsigned char>(tail))) {
-        const size_t last = result.find_last_not_of(tail);
-        result.resize(last == std::string::npos ? 0 : last + 1);
-    }
-    return result;
+    const char tail = plain.back();
+    if (isControlCharacter(static_cast<unsigned char>(tail)))
+        stripTrailing(plain, tail);
+    return plain;
 }
