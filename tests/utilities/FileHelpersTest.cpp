@@ -34,6 +34,11 @@ struct TailCase {
     std::wstring expected;
 };
 
+void PrintTo(const TailCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
 class FileTail : public FileHelpersTest, public ::testing::WithParamInterface<TailCase> {};
 
 TEST_P(FileTail, IsTheLastBytesUpToTheFirstNul)

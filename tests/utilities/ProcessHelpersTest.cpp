@@ -75,6 +75,11 @@ struct WaitCase {
     int expected;
 };
 
+void PrintTo(const WaitCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
 class LaunchAndWait : public ProcessHelpersTest, public ::testing::WithParamInterface<WaitCase> {};
 
 TEST_P(LaunchAndWait, ReturnsTheExitCode)
@@ -211,7 +216,8 @@ TEST_F(RunningProbe, TerminateProcessForceEndsItOnceTheDebuggingThreadEnds)
     DWORD exitCode = 0;
     GetExitCodeProcess(child.process.get(), &exitCode);
     EXPECT_NE(exitCode, 0u) << "the probe ended by itself";
-    EXPECT_EQ(lines(), (std::vector<std::string> { "[INFO]: \t terminateProcessForce Terminating process by debugging it " }));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string> { "[INFO]: \t terminateProcessForce Terminating process by debugging it " }));
 }
 
 TEST_F(RunningProbe, TerminateProcessForceOfAnEndedProcessFailsSilently)

@@ -72,6 +72,11 @@ struct EscapeCase {
     std::string line;
 };
 
+void PrintTo(const EscapeCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
 class EscapingException : public RunAsyncTest, public ::testing::WithParamInterface<EscapeCase> {};
 
 TEST_P(EscapingException, IsLoggedAndTheCopyStillFreed)

@@ -48,6 +48,11 @@ struct Replacement {
     const wchar_t* expected;
 };
 
+void PrintTo(const Replacement& value, std::ostream* out)
+{
+    *out << ::testing::PrintToString(value.text) << " " << ::testing::PrintToString(value.from);
+}
+
 class ReplaceAll : public ::testing::TestWithParam<Replacement> {};
 
 TEST_P(ReplaceAll, ReplacesEveryOccurrenceWithoutSearchingInsertedText)
@@ -71,6 +76,11 @@ struct EscapeCase {
     const wchar_t* input;
     const wchar_t* expected;
 };
+
+void PrintTo(const EscapeCase& value, std::ostream* out)
+{
+    *out << ::testing::PrintToString(value.input);
+}
 
 class FormFieldEscape : public ::testing::TestWithParam<EscapeCase> {};
 
@@ -106,6 +116,11 @@ struct ErrorCase {
     const wchar_t* number;
     bool hasDescription;
 };
+
+void PrintTo(const ErrorCase& value, std::ostream* out)
+{
+    *out << value.code;
+}
 
 class LastErrorText : public ::testing::TestWithParam<ErrorCase> {};
 
