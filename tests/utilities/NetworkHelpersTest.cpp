@@ -47,14 +47,20 @@ protected:
     }
 };
 
-TEST_F(CheckPortTest, PortHeldByAListeningSocketIsBusy)
+class BusyPort : public CheckPortTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BusyPort, HeldByAListeningSocketIsBusy)
 {
     int port = 0;
     const UniqueSocket holder = boundSocket(true, port);
-    EXPECT_FALSE(checkPort("127.0.0.1", port));
+    const std::string host = GetParam();
+    EXPECT_FALSE(checkPort(host, port));
     EXPECT_EQ(probeLines(), (std::vector<std::string> {
-                                "[INFO]: \t checkPort Port is busy 127.0.0.1 : " + std::to_string(port) + " " }));
+                                "[INFO]: \t checkPort Port is busy " + host + " : " + std::to_string(port) + " " }));
 }
+
+// A name is resolved to its address first.
+INSTANTIATE_TEST_SUITE_P(CheckPort, BusyPort, ::testing::Values("127.0.0.1", "localhost"));
 
 TEST_F(CheckPortTest, FreePortIsAvailableAndStaysFree)
 {
@@ -65,15 +71,6 @@ TEST_F(CheckPortTest, FreePortIsAvailableAndStaysFree)
     EXPECT_TRUE(checkPort("127.0.0.1", port));
     const std::string line = "[INFO]: \t checkPort Port is available 127.0.0.1 : " + std::to_string(port) + " ";
     EXPECT_EQ(probeLines(), (std::vector<std::string> { line, line }));
-}
-
-TEST_F(CheckPortTest, HostNamesAreResolved)
-{
-    int port = 0;
-    const UniqueSocket holder = boundSocket(true, port);
-    EXPECT_FALSE(checkPort("localhost", port));
-    EXPECT_EQ(probeLines(), (std::vector<std::string> {
-                                "[INFO]: \t checkPort Port is busy localhost : " + std::to_string(port) + " " }));
 }
 
 TEST_F(CheckPortTest, UnresolvableNameIsNoSuchHost)
