@@ -2,6 +2,7 @@
 // Owners of Windows handles: each closes its handle when it goes out of scope.
 
 #include <windows.h>
+#include <userenv.h>
 
 #include <utility>
 
@@ -79,3 +80,28 @@ struct RegistryKeyTraits {
     static void close(HKEY h) noexcept { RegCloseKey(h); }
 };
 using RegistryKey = UniqueOwner<HKEY, RegistryKeyTraits>;
+
+// A SID made by AllocateAndInitializeSid.
+struct SidTraits {
+    static PSID none() noexcept { return nullptr; }
+    static bool valid(PSID h) noexcept { return h != nullptr; }
+    static void close(PSID h) noexcept { FreeSid(h); }
+};
+using SidOwner = UniqueOwner<PSID, SidTraits>;
+
+// An environment block made by CreateEnvironmentBlock.
+struct EnvironmentBlockTraits {
+    static LPVOID none() noexcept { return nullptr; }
+    static bool valid(LPVOID h) noexcept { return h != nullptr; }
+    static void close(LPVOID h) noexcept { DestroyEnvironmentBlock(h); }
+};
+using EnvironmentBlock = UniqueOwner<LPVOID, EnvironmentBlockTraits>;
+
+// The process and thread handles that process creation hands back.
+struct ProcessHandles {
+    ProcessHandles() noexcept = default;
+    explicit ProcessHandles(const PROCESS_INFORMATION& info) noexcept : process(info.hProcess), thread(info.hThread) {}
+
+    UniqueHandle process;
+    UniqueHandle thread;
+};

@@ -1,9 +1,9 @@
 #include "Logger.h"
 
+#include "FileHelpers.h"
 #include "StringHelpers.h"
 
 #include <ctime>
-#include <vector>
 
 namespace {
 
@@ -90,35 +90,6 @@ void Logger::setLoggingEnabled(bool enable)
 
 namespace {
 
-// The last `count` bytes of the file as raw characters, ending at the first NUL;
-// a file that cannot be read gives the same failure text as the helper that reads log tails.
-std::string readTail(const std::wstring& path, std::int64_t count)
-{
-    try {
-        std::ifstream file(path.c_str(), std::ios::in | std::ios::binary);
-        if (!file)
-            throw std::runtime_error("cannot open file");
-        file.seekg(0, std::ios::end);
-        const std::int64_t size = file.tellg();
-        const std::int64_t n = size < count ? size : count;
-        std::vector<char> buffer(static_cast<size_t>(n) + 1, '\0');
-        file.seekg(size - n, std::ios::beg);
-        file.read(buffer.data(), n);
-        return std::string(buffer.data());
-    } catch (...) {
-        return "...reading \"" + toNarrowString(path) + "\" failed...";
-    }
-}
-
-std::int64_t fileSize(const std::wstring& path)
-{
-    std::ifstream file(path.c_str(), std::ios::in | std::ios::binary);
-    if (!file)
-        return -1;
-    file.seekg(0, std::ios::end);
-    return file.tellg();
-}
-
 // Every run of CR and LF characters shrinks to the run's first character.
 std::string collapseLineEnds(const std::string& text)
 {
@@ -138,7 +109,7 @@ std::string collapseLineEnds(const std::string& text)
 
 void Logger::truncateLogIfNeeded()
 {
-    if (fileSize(fileName) <= LogSizeLimit)
+    if (getFileSize(fileName) <= LogSizeLimit)
         return;
 
     std::lock_guard<std::mutex> lock(mutex);
@@ -148,7 +119,8 @@ void Logger::truncateLogIfNeeded()
         stream.close();
     }
 
-    std::string kept = readTail(fileName, LogSizeLimit);
+    // Raw bytes, so that CR LF pairs are seen as they stand on disk.
+    std::string kept = readFileTailBytes(LogSizeLimit, fileName);
     const size_t firstLf = kept.find('\n');
     // Without any line end in the last megabyte there is no whole line to start from:
     // keep the stretch as it is, on a line of its own.

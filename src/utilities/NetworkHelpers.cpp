@@ -1,0 +1,50 @@
+#include "NetworkHelpers.h"
+
+#include "Logger.h"
+#include "SocketHandle.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const char* const Caller = "checkPort";
+const char* const ErrorWord = "Error ";
+const char* const OpeningSocketTo = " opening socket to ";
+const char* const NoSuchHost = " no such host ";
+const char* const PortIsBusy = "Port is busy";
+const char* const PortIsAvailable = "Port is available";
+
+} // namespace
+
+bool checkPort(const std::string& host, int port)
+{
+    const UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!probe) {
+        const int error = WSAGetLastError();
+        LOG_INFO << Caller << ErrorWord << error << OpeningSocketTo << host << ":" << port;
+        return false;
+    }
+
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = inet_addr(host.c_str());
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        const hostent* entry = gethostbyname(host.c_str());
+        if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+            const int error = WSAGetLastError();
+            LOG_INFO << Caller << ErrorWord << error << NoSuchHost << host;
+            return false;
+        }
+        std::memcpy(&address.sin_addr, entry->h_addr_list[0],
+                    std::min<size_t>(sizeof address.sin_addr, static_cast<size_t>(entry->h_length)));
+    }
+
+    if (bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+        LOG_INFO << Caller << PortIsBusy << host << ":" << port;
+        return false;
+    }
+    LOG_INFO << Caller << PortIsAvailable << host << ":" << port;
+    return true;
+}

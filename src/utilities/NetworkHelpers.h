@@ -1,0 +1,8 @@
+#pragma once
+// Local TCP port probe. Windows Sockets must have been started (WSAStartup) by the caller.
+
+#include <string>
+
+// True when a TCP socket can be bound to the host's address and the port. The probe neither
+// listens nor connects, so a port that another program bound without exclusivity can count as free.
+bool checkPort(const std::string& host, int port);

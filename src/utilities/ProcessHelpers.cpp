@@ -1,0 +1,206 @@
+#include "ProcessHelpers.h"
+
+#include "Logger.h"
+#include "StringHelpers.h"
+
+#include <tlhelp32.h>
+#include <wtsapi32.h>
+
+#include <cstdint>
+
+namespace {
+
+namespace Text {
+const char* const QueryTokenFailed = "WTSQueryUserToken failed for session id=";
+const char* const DuplicateTokenFailed = "DuplicateTokenEx failed for token";
+const char* const WithError = "with error";
+const char* const AsUserLaunched = "CreateProcessAsUser Launched";
+const char* const AsUserFailed = "CreateProcessAsUser failed";
+const char* const LaunchApp = "LaunchApp_";
+const char* const Launched = "Launched";
+const char* const CreateProcessFailed = "CreateProcess failed";
+const char* const LaunchAppAsUser = "LaunchAppAsUser";
+const char* const CreateEnvironment = "CreateEnvironmentBlock";
+const char* const CreateEnvironmentFailed = "CreateEnvironmentBlock failed";
+const char* const ImpersonateFailed = "ImpersonateLoggedOnUser failed";
+const char* const SnapshotFailed = "CreateToolhelp32Snapshot (of processes) failure";
+const char* const FirstProcessFailed = "Process32First failure";
+const char* const TerminateCaller = "terminateProcessForce";
+const char* const TerminatingByDebugging = "Terminating process by debugging it";
+} // namespace Text
+
+const wchar_t ElevatingShell[] = L"cmd.exe /C start ";
+// ERROR_ELEVATION_REQUIRED, which the headers lack.
+constexpr DWORD ElevationRequired = 740;
+
+constexpr DWORD UserProcessFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS;
+constexpr DWORD OwnProcessFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;
+
+// Process creation may write into the command line, so it gets a copy of its own.
+std::vector<wchar_t> writableCopy(const std::wstring& text)
+{
+    std::vector<wchar_t> copy(text.begin(), text.end());
+    copy.push_back(L'\0');
+    return copy;
+}
+
+// One CreateProcessAsUserW call on the user's desktop; the new process's handles are closed at once.
+bool startAsUser(const std::wstring& commandLine, HANDLE token, LPVOID environment, bool hidden)
+{
+    wchar_t desktop[] = L"winsta0\\default";
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    if (hidden) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    PROCESS_INFORMATION info {};
+    std::vector<wchar_t> line = writableCopy(commandLine);
+    if (!CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, FALSE, UserProcessFlags, environment,
+                              nullptr, &startup, &info))
+        return false;
+    const ProcessHandles started(info);
+    return true;
+}
+
+// What launchApp and launchAndWait share: a new console, this process's environment and folder.
+bool startInOwnSession(const std::wstring& commandLine, ProcessHandles& started)
+{
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info {};
+    std::vector<wchar_t> line = writableCopy(commandLine);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, OwnProcessFlags, nullptr, nullptr, &startup,
+                        &info)) {
+        const DWORD error = GetLastError();
+        Logger::instance().write(Text::CreateProcessFailed, error);
+        return false;
+    }
+    started = ProcessHandles(info);
+    Logger::instance().write(Text::Launched, toNarrowString(commandLine));
+    return true;
+}
+
+// Reverts the calling thread's impersonation on every way out.
+class Impersonation {
+public:
+    explicit Impersonation(HANDLE token) noexcept : active_(ImpersonateLoggedOnUser(token) != FALSE) {}
+    ~Impersonation()
+    {
+        if (active_)
+            RevertToSelf();
+    }
+    Impersonation(const Impersonation&) = delete;
+    Impersonation& operator=(const Impersonation&) = delete;
+    bool active() const noexcept { return active_; }
+
+private:
+    bool active_;
+};
+
+} // namespace
+
+UniqueHandle getUserToken()
+{
+    const DWORD session = WTSGetActiveConsoleSessionId();
+    UniqueHandle queried;
+    if (!WTSQueryUserToken(session, queried.put())) {
+        const DWORD error = GetLastError();
+        Logger::instance().write(Text::QueryTokenFailed, session, Text::WithError, error);
+        return UniqueHandle();
+    }
+    UniqueHandle primary;
+    if (!DuplicateTokenEx(queried.get(), TOKEN_ALL_ACCESS_P, nullptr, SecurityDelegation, TokenPrimary,
+                          primary.put())) {
+        const DWORD error = GetLastError();
+        Logger::instance().write(Text::DuplicateTokenFailed, reinterpret_cast<std::uintptr_t>(queried.get()),
+                                 Text::WithError, error);
+        return UniqueHandle();
+    }
+    return primary;
+}
+
+bool createProcessAsUser(const std::wstring& commandLine, HANDLE token, LPVOID environment)
+{
+    if (startAsUser(commandLine, token, environment, false)) {
+        Logger::instance().write(Text::AsUserLaunched, toNarrowString(commandLine));
+        return true;
+    }
+    const DWORD error = GetLastError();
+    Logger::instance().write(Text::AsUserFailed, error);
+    if (error != ElevationRequired)
+        return false;
+    // The shell asks for the elevation that a direct start cannot; its own console stays hidden.
+    return startAsUser(ElevatingShell + commandLine, token, environment, true);
+}
+
+bool launchApp(const std::wstring& commandLine)
+{
+    Logger::instance().write(Text::LaunchApp, toNarrowString(commandLine));
+    ProcessHandles started;
+    return startInOwnSession(commandLine, started);
+}
+
+bool LaunchAppAsUser(const std::wstring& commandLine)
+{
+    Logger::instance().write(Text::LaunchAppAsUser, toNarrowString(commandLine));
+    const UniqueHandle token = getUserToken();
+    if (!token)
+        return false;
+
+    Logger::instance().write(Text::CreateEnvironment);
+    EnvironmentBlock environment;
+    if (!CreateEnvironmentBlock(environment.put(), token.get(), FALSE)) {
+        const DWORD error = GetLastError();
+        Logger::instance().write(Text::CreateEnvironmentFailed, error);
+        return false;
+    }
+
+    const Impersonation impersonation(token.get());
+    if (!impersonation.active()) {
+        const DWORD error = GetLastError();
+        Logger::instance().write(Text::ImpersonateFailed, error);
+        return false;
+    }
+    return createProcessAsUser(commandLine, token.get(), environment.get());
+}
+
+int launchAndWait(const std::wstring& commandLine)
+{
+    ProcessHandles started;
+    if (!startInOwnSession(commandLine, started))
+        return -1;
+    WaitForSingleObject(started.process.get(), INFINITE);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(started.process.get(), &exitCode);
+    return static_cast<int>(exitCode);
+}
+
+void findProcessesByName(const std::wstring& name, std::vector<DWORD>& ids)
+{
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        Logger::instance().write(Text::SnapshotFailed);
+        return;
+    }
+    PROCESSENTRY32W entry {};
+    entry.dwSize = sizeof entry;
+    if (!Process32FirstW(snapshot.get(), &entry)) {
+        Logger::instance().write(Text::FirstProcessFailed);
+        return;
+    }
+    do {
+        // Ordinal comparison ignoring case, as the file system compares names.
+        if (CompareStringOrdinal(entry.szExeFile, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL)
+            ids.push_back(entry.th32ProcessID);
+    } while (Process32NextW(snapshot.get(), &entry));
+}
+
+bool terminateProcessForce(HANDLE process)
+{
+    if (!DebugActiveProcess(GetProcessId(process)) || !DebugBreakProcess(process))
+        return false;
+    LOG_INFO << Text::TerminateCaller << Text::TerminatingByDebugging;
+    return true;
+}

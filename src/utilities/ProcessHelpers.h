@@ -1,0 +1,33 @@
+#pragma once
+// Starting programs (in the service's session or the console user's), running a command to its
+// end, and finding and forcibly ending processes. Nothing here throws; results are plain values.
+
+#include "Handles.h"
+
+#include <string>
+#include <vector>
+
+// A primary token of the user at the console, or an empty owner (the reason is logged).
+UniqueHandle getUserToken();
+
+// Starts the command line with the token and environment block on the user's desktop. A program
+// that needs elevation is started once more through "cmd.exe /C start ", hidden.
+bool createProcessAsUser(const std::wstring& commandLine, HANDLE token, LPVOID environment);
+
+// Starts the command line in a new console of this session, without waiting for it.
+bool launchApp(const std::wstring& commandLine);
+
+// Starts the command line in the session of the user at the console, with that user's environment.
+bool LaunchAppAsUser(const std::wstring& commandLine);
+
+// Starts the command line as launchApp does and waits for it without a time limit: its exit code,
+// or -1 when it could not be started.
+int launchAndWait(const std::wstring& commandLine);
+
+// Appends the id of every process whose executable name (no folder) equals `name`, ignoring case.
+void findProcessesByName(const std::wstring& name, std::vector<DWORD>& ids);
+
+// Last resort for a process that does not end: the calling thread attaches to it as its debugger
+// and breaks into it, never answering. The process stays frozen and is ended by the system when
+// the calling thread ends. False when either step fails.
+bool terminateProcessForce(HANDLE process);
