@@ -28,13 +28,15 @@ using FileOwner = std::unique_ptr<std::FILE, FileCloser>;
 
 bool decodeBase64(const std::wstring& text, std::string& decoded)
 {
-    const size_t last = text.find_last_not_of(L'=');
+    // Padding followed by a line end is still padding.
+    const size_t last = text.find_last_not_of(L"= \t\r\n\v\f");
     if (last == std::wstring::npos)
         return false;
     std::string encoded;
     encoded.reserve(last + 1);
     for (size_t i = 0; i <= last; ++i) {
-        if (text[i] > 0x7f)
+        // The decoder would take a "=" inside the text for zero bits.
+        if (text[i] > 0x7f || text[i] == L'=')
             return false;
         encoded += static_cast<char>(text[i]);
     }

@@ -5,8 +5,9 @@
 
 #include <string>
 
-// Standard Base64 (RFC 4648): trailing "=" cut, white space skipped, a final incomplete byte dropped.
-// False for a character outside the alphabet or a text of nothing but "=".
+// Standard Base64 (RFC 4648): the trailing padding cut (with white space after it), white space
+// skipped, a final incomplete byte dropped. False for a character outside the alphabet ("=" before
+// the end included) or a text of nothing but padding.
 bool decodeBase64(const std::wstring& text, std::string& decoded);
 
 // Decodes the text and writes it in text mode (each LF stored as CR LF), creating or truncating the file.
