@@ -65,3 +65,11 @@ struct LocalMemoryTraits {
     static void close(HLOCAL h) noexcept { LocalFree(h); }
 };
 using LocalMemory = UniqueOwner<HLOCAL, LocalMemoryTraits>;
+
+// Files and pipes from CreateFileW and CreateNamedPipeW, whose "none" is INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+    static HANDLE none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) noexcept { CloseHandle(h); }
+};
+using FileHandle = UniqueOwner<HANDLE, FileHandleTraits>;
