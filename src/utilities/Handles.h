@@ -114,3 +114,10 @@ struct ProcessHandles {
     UniqueHandle process;
     UniqueHandle thread;
 };
+// Files and pipes from CreateFileW and CreateNamedPipeW, whose "none" is INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+    static HANDLE none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) noexcept { CloseHandle(h); }
+};
+using FileHandle = UniqueOwner<HANDLE, FileHandleTraits>;
