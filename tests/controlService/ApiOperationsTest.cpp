@@ -8,6 +8,7 @@
 #include <boost/property_tree/exceptions.hpp>
 
 #include <functional>
+#include <map>
 
 using namespace api_test;
 
@@ -22,6 +23,9 @@ struct Operation {
     NameValueList form;  // as the server decodes it
     bool usesToken;
     Handler handler;
+    // What the handler logs for an empty object and for text that is not JSON; none for a pass-through.
+    const char* emptyLine = nullptr;
+    const char* errorLine = nullptr;
 };
 
 const std::string Account = "user@example.com";
@@ -31,21 +35,25 @@ const Operation Operations[] = {
       { { "deviceId", KnownGuid }, { "platform", "windows" } }, true, Handler::PassThrough },
     { "ServerConnect", "/v3/server/connect",
       [](ServerApiOperator& api) { return api.requestServerConnect(L"nl-ams-01"); },
-      { { "deviceId", KnownGuid }, { "platform", "windows" }, { "vpnSrvId", "nl-ams-01" } }, true, Handler::Connect },
+      { { "deviceId", KnownGuid }, { "platform", "windows" }, { "vpnSrvId", "nl-ams-01" } }, true, Handler::Connect, "Connect to server request json is empty", "Error reading Connect response on line: " },
     { "ProductsList", "/v3/products/list", [](ServerApiOperator& api) { return api.requestProductsList(); },
       { { "deviceId", KnownGuid }, { "platform", "windows" } }, true, Handler::PassThrough },
     { "Login", "/v3/accounts/login", [](ServerApiOperator& api) { return api.requestLogin(); },
-      { { "deviceId", KnownGuid }, { "email", Account }, { "password", Password } }, false, Handler::Login },
+      { { "deviceId", KnownGuid }, { "email", Account }, { "password", Password } }, false, Handler::Login, "User login response json is empty",
+      "Error reading login request on line: " },
     { "Register", "/v3/accounts/register", [](ServerApiOperator& api) { return api.requestRegister(); },
-      { { "deviceId", KnownGuid }, { "email", Account }, { "password", Password } }, false, Handler::Register },
+      { { "deviceId", KnownGuid }, { "email", Account }, { "password", Password } }, false, Handler::Register,
+      "User register response json is empty", "Error reading register response on line: " },
     { "Orders", "/v3/accounts/orders", [](ServerApiOperator& api) { return api.requestOrders(); },
       { { "deviceId", KnownGuid }, { "platform", "windows" } }, true, Handler::PassThrough },
     { "AccountLimits", "/v3/accounts/limits", [](ServerApiOperator& api) { return api.requestAccountLimits(); },
-      { { "deviceId", KnownGuid } }, true, Handler::Limits },
+      { { "deviceId", KnownGuid } }, true, Handler::Limits, "Account limits response json is empty",
+      "Error reading account limits request on line: " },
     { "PasswordReset", "/v3/accounts/reset",
       [](ServerApiOperator& api) { return api.requestPasswordReset(L"someone@example.com"); },
       { { "deviceId", KnownGuid }, { "platform", "windows" }, { "email", "someone@example.com" } }, false,
-      Handler::Reset },
+      Handler::Reset, "Reset account password response json is empty",
+      "Error reading reset account password request on line: " },
     { "Support", "/v3/support",
       [](ServerApiOperator& api) { return api.requestSupport(L"Cannot-connect", L"me@example.com"); },
       { { "brand", "Nimbal Privacy" },
@@ -53,13 +61,15 @@ const Operation Operations[] = {
         { "deviceId", KnownGuid },
         { "address", "me@example.com" },
         { "message", "Cannot-connect" } },
-      true, Handler::Support },
+      true, Handler::Support, "Send support message response json is empty",
+      "Error reading send support message response on line: " },
     { "SupportWithoutAddress", "/v3/support", [](ServerApiOperator& api) { return api.requestSupport(L"Hello", L""); },
       { { "brand", "Nimbal Privacy" }, { "platform", "windows" }, { "deviceId", KnownGuid }, { "message", "Hello" } },
-      true, Handler::Support },
+      true, Handler::Support, "Send support message response json is empty",
+      "Error reading send support message response on line: " },
     { "NotifyAutologin", "/v3/accounts/autologined", [](ServerApiOperator& api) { return api.notifyAutologin(); },
       { { "brand", "Nimbal Privacy" }, { "platform", "windows" }, { "deviceId", KnownGuid } }, true,
-      Handler::Support },
+      Handler::Support, "Autologin notify response json is empty", "Error reading autologin notify response on line: " },
 };
 
 void PrintTo(const Operation& op, std::ostream* out)
@@ -141,9 +151,10 @@ TEST_P(OperationToken, AuthorizationHeaderOnlyWithAStoredToken)
     ASSERT_EQ(sent.size(), 1u);
     const bool expected = op.usesToken && token != TokenState::None;
     ASSERT_EQ(sent[0].hasHeader("Authorization"), expected);
-    if (expected)
+    if (expected) {
         EXPECT_EQ(sent[0].header("Authorization"),
                   token == TokenState::Set ? "Bearer " + api_test::StoredToken : std::string("Bearer "));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -258,6 +269,16 @@ TEST_P(OperationReply, GivesTheResultRecordOfItsHandler)
         EXPECT_EQ(response.code, expected.code);
         EXPECT_STREQ(response.statusText, expected.reason);
         EXPECT_EQ(narrow(response.message), expected.message == "<body>" ? body : expected.message);
+    }
+    const std::map<Reply, std::string> frameLines {
+        { Reply::Http401, "ServerApiOperator::requestServerData Got 401 response code" },
+        { Reply::Http500, "Unexpected response code 500 with status: Internal Server Error" },
+        { Reply::EmptyObject, op.emptyLine ? op.emptyLine : "" },
+        { Reply::NotJson, op.errorLine ? std::string(op.errorLine) + " 1" : "" },
+    };
+    const auto line = frameLines.find(reply);
+    if (line != frameLines.end() && !line->second.empty()) {
+        EXPECT_TRUE(logHas(line->second)) << line->second;
     }
     // Only a successful login stores a token.
     const bool newToken = op.handler == Handler::Login && reply == Reply::StatusTrue;

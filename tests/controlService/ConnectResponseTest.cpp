@@ -82,8 +82,9 @@ TEST_P(ConnectReply, WritesTheConfigurationOnlyAfterItsCredentials)
     EXPECT_EQ(contentOf(L"client.auth"), c.auth.value_or(Old));
     EXPECT_EQ(contentOf(c.configFile), c.config.value_or(Old));
     EXPECT_EQ(settings().hasValue(SettingsKeys::LastConnectServerId), c.storesId);
-    if (c.storesId)
+    if (c.storesId) {
         EXPECT_EQ(settings().getValue<std::wstring>(SettingsKeys::LastConnectServerId), c.serverId);
+    }
     for (const std::string& line : c.logged)
         EXPECT_TRUE(logHas(line)) << line;
 }
@@ -129,8 +130,9 @@ TEST_P(Base64Decoding, FollowsTheStandardAlphabet)
 {
     std::string decoded = "left over";
     EXPECT_EQ(decodeBase64(GetParam().text, decoded), GetParam().ok);
-    if (GetParam().ok)
+    if (GetParam().ok) {
         EXPECT_EQ(decoded, GetParam().decoded);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

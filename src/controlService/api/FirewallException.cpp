@@ -6,16 +6,10 @@
 
 #include "FirewallManager.h"
 
-namespace {
-
-constexpr int ListedAndEnabled = 1;
-
-} // namespace
-
 void ensureFirewallException()
 {
     FirewallManager firewall;
     firewall.open();
-    if (firewall.isFirewallEnabled() && firewall.getAppState(ModulePath) != ListedAndEnabled)
+    if (firewall.isFirewallEnabled() && firewall.getAppState(ModulePath) != FirewallManager::StateEnabled)
         firewall.authorizeApp(ModulePath, ApiWire::Brand);
 }
