@@ -86,19 +86,12 @@ protected:
     {
         static const std::regex stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\t");
         std::vector<std::string> result;
-        const std::string text = logText();
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find("\r\n", start);
-            if (end == std::string::npos)
-                end = text.size();
-            const std::string line = text.substr(start, end - start);
+        for (const std::string& line : rawLines()) {
             std::smatch match;
             if (std::regex_search(line, match, stamp))
                 result.push_back(match.suffix());
             else if (!result.empty())
                 result.back() += "\n" + line;
-            start = end + 2;
         }
         if (!result.empty() && result.front() == "Enabled logging...")
             result.erase(result.begin());

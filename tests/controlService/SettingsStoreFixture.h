@@ -45,19 +45,10 @@ protected:
     // The log's lines; lines that go on a logged document's text have no timestamp of their own.
     std::vector<std::string> rawLogLines() const
     {
-        std::vector<std::string> lines;
-        const std::string text = logText();
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find("\r\n", start);
-            if (end == std::string::npos)
-                end = text.size();
-            std::string line = text.substr(start, end - start);
+        std::vector<std::string> lines = rawLines();
+        for (std::string& line : lines)
             if (line.size() > 21 && line.compare(19, 2, ":\t") == 0)
                 line.erase(0, 21);
-            lines.push_back(line);
-            start = end + 2;
-        }
         return lines;
     }
 
