@@ -16,6 +16,7 @@ using namespace ServiceLog;
 namespace {
 
 const char* const InternalServerError = "Internal Server Error";
+const wchar_t* const NoApiClientMessage = L"The API client is not available";
 
 } // namespace
 
@@ -97,13 +98,13 @@ int ZazozeControlService::getVpnState()
 RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring&)
 {
     Logger::instance().write(NoConnect);
-    return RemoteServerResponse { 500, InternalServerError, L"The API client is not available" };
+    return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
 }
 
 RemoteServerResponse ZazozeControlService::apiClientMissing(const char* operation)
 {
     Logger::instance().write(operation, NoApiClient);
-    return RemoteServerResponse { 500, InternalServerError, L"The API client is not available" };
+    return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
 }
 
 RemoteServerResponse ZazozeControlService::requestProductsList()

@@ -8,6 +8,7 @@
 #include "settings/ConfigManager.h"
 #include "settings/GlobalPaths.h"
 #include "settings/SettingsKeys.h"
+#include "VpnState.h"
 
 #include "SocketHandle.h"
 #include "StringCipher.h"
@@ -21,12 +22,15 @@ namespace {
 // The service's protected parts, for the tests to drive.
 class ServiceUnderTest : public ZazozeControlService {
 public:
+    using ZazozeControlService::asyncUpdateRunning;
     using ZazozeControlService::checkInstalledVersion;
     using ZazozeControlService::lastCheckinSucceeded;
     using ZazozeControlService::logUploadFields;
+    using ZazozeControlService::OnShutdown;
     using ZazozeControlService::runCheckinLoop;
     using ZazozeControlService::stopping;
     using ZazozeControlService::updateEvent;
+    using ZazozeControlService::vpnCheckEvent;
 };
 
 const std::wstring GeneralDocument = AppdataPath + L"settings.params";
@@ -318,4 +322,36 @@ TEST_F(ServiceObject, OperationsWhoseMembersHaveNotJoinedReportFailure)
     EXPECT_FALSE(service.runUpdate());
     EXPECT_FALSE(service.postLogs());
     EXPECT_EQ(service.getUpdateUrlIfAvailable(), L"");
+}
+
+TEST_F(ServiceObject, AShutdownWaitsForNoWorkerAndClosesTheEvents)
+{
+    service.updateEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    service.vpnCheckEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    service.asyncUpdateRunning = true;
+    service.OnShutdown();
+    EXPECT_TRUE(service.stopping);
+    EXPECT_FALSE(service.updateEvent);
+    EXPECT_FALSE(service.vpnCheckEvent);
+    EXPECT_TRUE(linesInOrder(entries(), { "Nimbal Privacy terminating", "Save users configurations...",
+                                          "Ignoring unfinished threads to speed-up exit", "Nimbal Privacy terminated" }));
+    EXPECT_EQ(count("Waiting for end of all threads"), 0u);
+    EXPECT_TRUE(fileExists(GeneralDocument));
+
+    // With nothing running there is nothing to ignore.
+    service.asyncUpdateRunning = false;
+    service.OnShutdown();
+    EXPECT_EQ(count("Ignoring unfinished threads to speed-up exit"), 1u);
+    EXPECT_EQ(count("Nimbal Privacy terminated"), 2u);
+}
+
+TEST(VpnState, OnlyTheFourStatesHaveAText)
+{
+    const char* const texts[] = { "NOTCONNECTED", "DISCONNECTED", "CONNECTING", "CONNECTED" };
+    for (int state = 0; state < 4; ++state) {
+        ASSERT_TRUE(vpnStateText(state).has_value()) << state;
+        EXPECT_STREQ(*vpnStateText(state), texts[state]);
+    }
+    for (int value : { 4, 5, 255, 256, -1 })
+        EXPECT_FALSE(vpnStateText(value).has_value()) << value;
 }

@@ -48,6 +48,8 @@ private:
     void runCommand(std::uint8_t code);
     void getSetting();
     void setSetting();
+    // False, with the reason logged, when the setting may not be changed on this connection.
+    bool mayChange(const std::wstring& name);
     void listChildren(bool folders);
     void removeSetting();
     void setUser();

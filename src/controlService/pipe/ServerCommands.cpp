@@ -134,20 +134,27 @@ void CommandsServer::setSetting()
 {
     const std::wstring name = readString();
     const std::wstring value = readString();
+    if (!mayChange(name))
+        return;
+    section->setValue(name, value);
+    Logger::instance().write(PipeLog::SettingChanged, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
+                             PipeLog::Assigned, loggedValue(name, value));
+    manager->saveConfigSection(userSid);
+}
+
+bool CommandsServer::mayChange(const std::wstring& name)
+{
     if (section == nullptr) {
         Logger::instance().write(PipeLog::NoSection, serverId);
-        return;
+        return false;
     }
     // The server's check-in answer decides, among other things, which program the service downloads and starts.
     if (inGeneralSection() && inBranch(name, SettingsKeys::LastLoginRequestInfo)) {
         Logger::instance().write(PipeLog::ServerDataChangeRefused, toNarrowString(userSid), PipeLog::Colon,
                                  toNarrowString(name));
-        return;
+        return false;
     }
-    section->setValue(name, value);
-    Logger::instance().write(PipeLog::SettingChanged, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
-                             PipeLog::Assigned, loggedValue(name, value));
-    manager->saveConfigSection(userSid);
+    return true;
 }
 
 void CommandsServer::listChildren(bool folders)
@@ -169,15 +176,8 @@ void CommandsServer::listChildren(bool folders)
 void CommandsServer::removeSetting()
 {
     const std::wstring name = readString();
-    if (section == nullptr) {
-        Logger::instance().write(PipeLog::NoSection, serverId);
+    if (!mayChange(name))
         return;
-    }
-    if (inGeneralSection() && inBranch(name, SettingsKeys::LastLoginRequestInfo)) {
-        Logger::instance().write(PipeLog::ServerDataChangeRefused, toNarrowString(userSid), PipeLog::Colon,
-                                 toNarrowString(name));
-        return;
-    }
     section->removeValue(name);
     Logger::instance().write(PipeLog::Setting, toNarrowString(name), PipeLog::RemovedFor, toNarrowString(userSid));
     manager->saveConfigSection(userSid);
