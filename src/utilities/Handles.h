@@ -2,6 +2,7 @@
 // Owners of Windows handles: each closes its handle when it goes out of scope.
 
 #include <windows.h>
+#include <oleauto.h>
 #include <userenv.h>
 
 #include <utility>
@@ -96,6 +97,14 @@ struct EnvironmentBlockTraits {
     static void close(LPVOID h) noexcept { DestroyEnvironmentBlock(h); }
 };
 using EnvironmentBlock = UniqueOwner<LPVOID, EnvironmentBlockTraits>;
+
+// A COM string made by SysAllocString and its kin.
+struct BstrTraits {
+    static BSTR none() noexcept { return nullptr; }
+    static bool valid(BSTR h) noexcept { return h != nullptr; }
+    static void close(BSTR h) noexcept { SysFreeString(h); }
+};
+using UniqueBstr = UniqueOwner<BSTR, BstrTraits>;
 
 // The process and thread handles that process creation hands back.
 struct ProcessHandles {

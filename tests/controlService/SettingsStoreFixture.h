@@ -44,7 +44,14 @@ protected:
     }
 
     // The log's lines; lines that go on a logged document's text have no timestamp of their own.
-    std::vector<std::string> rawLogLines() const { return unstampedLines(logText()); }
+    std::vector<std::string> rawLogLines() const
+    {
+        std::vector<std::string> lines = rawLines();
+        for (std::string& line : lines)
+            if (line.size() > 21 && line.compare(19, 2, ":\t") == 0)
+                line.erase(0, 21);
+        return lines;
+    }
 
     size_t countLines(const std::string& line) const
     {
