@@ -1,7 +1,7 @@
 #include "CommandsClient.h"
 
 #include "Logger.h"
-#include "PipeCommandCodes.h"
+#include "PipeCommands.h"
 
 namespace {
 
