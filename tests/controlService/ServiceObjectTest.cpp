@@ -319,9 +319,7 @@ TEST_F(ServiceObject, OperationsWhoseMembersHaveNotJoinedReportFailure)
         EXPECT_STREQ(response.statusText, "Internal Server Error");
         EXPECT_EQ(response.message, L"The API client is not available");
     }
-    EXPECT_FALSE(service.runUpdate());
     EXPECT_FALSE(service.postLogs());
-    EXPECT_EQ(service.getUpdateUrlIfAvailable(), L"");
 }
 
 TEST_F(ServiceObject, AShutdownWaitsForNoWorkerAndClosesTheEvents)

@@ -110,9 +110,12 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { L"nl1" })), "01");
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"false" })), "00");
 
-    // What needs members the service does not have yet answers as failing.
+    // The update: nothing offered yet, so no URL to hand out, and a run finds none to fetch.
     EXPECT_EQ(shown(client.ask(request(CMD_GET_UPDATE_URL))), "00 00 00 00");
-    EXPECT_EQ(shown(client.ask(request(CMD_RUN_UPDATE))), "00");
+    EXPECT_EQ(shown(client.ask(request(CMD_RUN_UPDATE))), "01");
+    EXPECT_TRUE(logGets("Update URL is empty"));
+
+    // What needs members the service does not have yet answers as failing.
     EXPECT_EQ(shown(client.ask(request(CMD_POST_LOGS))), "00");
     EXPECT_EQ(shown(client.ask(request(CMD_GET_SERVERS_LIST))), hex(stringReply(L"The API client is not available")));
 
