@@ -5,6 +5,7 @@
 #include "LogLines.h"
 #include "MockApi.h"
 #include "SettingsLogFixture.h"
+#include "TempFolder.h"
 
 #include "ZazozeControlService.h"
 #include "settings/ConfigManager.h"
@@ -27,6 +28,18 @@ public:
 const std::wstring GeneralDocument = AppdataPath + L"settings.params";
 const std::string Stopped = "Stop  ZazozeControlService::updateAsynchronously";
 const std::wstring OtherVersion = L"1.2.0.1";
+
+// Another temporary folder for the downloads, for as long as the owner lives.
+class TempPathSwap {
+public:
+    explicit TempPathSwap(const std::wstring& folder) : saved_(TempPath) { TempPath = folder; }
+    ~TempPathSwap() { TempPath = saved_; }
+    TempPathSwap(const TempPathSwap&) = delete;
+    TempPathSwap& operator=(const TempPathSwap&) = delete;
+
+private:
+    std::wstring saved_;
+};
 
 } // namespace
 
@@ -173,6 +186,33 @@ TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
         EXPECT_EQ(recordedCommandLine(path), "\"" + toNarrowString(path) + "\"" + c.switches);
         EXPECT_EQ(count("Update launched ok"), i + 1);
     }
+}
+
+TEST_F(ServiceUpdate, ABlankInTheTemporaryFolderDoesNotStartAnotherProgram)
+{
+    // Unquoted, "<folder>\Nimbal Temp\..." would start "<folder>\Nimbal.exe" first.
+    TempFolder parent;
+    const std::wstring decoy = parent.file(L"Nimbal.exe");
+    writeWholeFile(decoy, installer);
+    const std::wstring blanked = parent.file(L"Nimbal Temp\\");
+    ASSERT_TRUE(CreateDirectoryW(blanked.c_str(), nullptr));
+    const TempPathSwap swap(blanked);
+    mock.serveDownload("setup", 200, installer);
+    for (const wchar_t* type : { L"silent", L"" }) {
+        SCOPED_TRACE(toNarrowString(type));
+        offer(OtherVersion, type, mock.downloadUrl(L"setup"));
+        const size_t before = count(Stopped);
+        EXPECT_TRUE(service.runUpdate());
+        EXPECT_TRUE(logGets(Stopped, before + 1));
+        const std::vector<std::wstring> paths = downloadPaths();
+        ASSERT_FALSE(paths.empty());
+        EXPECT_FALSE(recordedCommandLine(paths.back()).empty());
+        EXPECT_FALSE(fileExists(decoy + L".cmdline"));
+    }
+    // Emptied while the folder still exists; the folder itself goes with `parent`.
+    for (const std::wstring& path : downloaded)
+        removeDownload(path);
+    downloaded.clear();
 }
 
 TEST_F(ServiceUpdate, AnErrorAnswerStartsNothingAndLeavesNoFile)
