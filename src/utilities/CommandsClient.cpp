@@ -1,10 +1,12 @@
 #include "CommandsClient.h"
 
 #include "Logger.h"
+#include "PipeCommands.h"
 
 namespace {
 
 constexpr DWORD BusyPipeWaitMs = 4000;
+constexpr int VpnStateWithoutReply = 1;
 
 } // namespace
 
@@ -30,4 +32,30 @@ bool CommandsClient::connect()
     const bool connected = pipe_.valid();
     LOG_INFO << "Client connected: " << (connected ? "true" : "false");
     return connected;
+}
+
+bool CommandsClient::removeSetting(const std::wstring& key)
+{
+    buffer_.startMessage();
+    buffer_.appendByte(CMD_REMOVE_SETTING);
+    buffer_.appendString(key);
+    return buffer_.send(pipe());
+}
+
+bool CommandsClient::setConnection(bool enable)
+{
+    buffer_.startMessage();
+    buffer_.appendByte(CMD_SET_REQUIRED_STATE);
+    buffer_.appendString(enable ? L"true" : L"false");
+    return buffer_.send(pipe());
+}
+
+int CommandsClient::requestVpnState()
+{
+    buffer_.startMessage();
+    buffer_.appendByte(CMD_GET_VPN_STATE);
+    // No request went out, so there is no answer to wait for.
+    if (!buffer_.send(pipe()) || !buffer_.readFrom(pipe()) || buffer_.remaining() == 0)
+        return VpnStateWithoutReply;
+    return buffer_.readByte();
 }

@@ -20,6 +20,13 @@ public:
     // waits for one to come free, 4 s at a time; with no server at all it fails at once.
     bool connect();
 
+    // The command API library's requests. Each writes one frame on the pipe as it stands and
+    // never reconnects; the first two expect no reply.
+    bool removeSetting(const std::wstring& key);
+    bool setConnection(bool enable);
+    // The byte the service answers with, unchecked; 1 (disconnected) when no answer can be read.
+    int requestVpnState();
+
     // INVALID_HANDLE_VALUE until connected. A pipe broken later still counts as connected:
     // that shows only as failing writes and reads.
     HANDLE pipe() const noexcept { return pipe_.get(); }

@@ -1,6 +1,7 @@
 #pragma once
 // A settings store in a folder of the test's own, with the log of the test read back as text.
 
+#include "LogLines.h"
 #include "SettingsLogFixture.h"
 
 #include "StringCipher.h"
@@ -59,18 +60,7 @@ protected:
     }
 
     // True when `expected` occur in the log in this order (other lines may come between).
-    bool logHasInOrder(const std::vector<std::string>& expected) const
-    {
-        const auto lines = rawLogLines();
-        auto next = lines.begin();
-        for (const std::string& line : expected) {
-            next = std::find(next, lines.end(), line);
-            if (next == lines.end())
-                return false;
-            ++next;
-        }
-        return true;
-    }
+    bool logHasInOrder(const std::vector<std::string>& expected) const { return linesInOrder(rawLogLines(), expected); }
 
     TempFolder store;
 };

@@ -1,6 +1,8 @@
 #pragma once
 // Every wire text and log text of the vendor-API client, as the server and the service log see them.
 
+#include "ProductVersion.h"
+
 namespace ApiWire {
 
 constexpr const wchar_t* RequestProgId = L"WinHttp.WinHttpRequest.5.1";
@@ -10,7 +12,7 @@ constexpr const wchar_t* FormContentType = L"application/x-www-form-urlencoded";
 constexpr const wchar_t* AuthorizationHeader = L"Authorization";
 constexpr const wchar_t* BearerPrefix = L"Bearer ";
 
-constexpr const wchar_t* Version = L"1.1.0.33";
+constexpr const wchar_t* Version = ProductVersion;
 constexpr const wchar_t* Brand = L"Nimbal Privacy";
 constexpr const wchar_t* Platform = L"windows";
 
