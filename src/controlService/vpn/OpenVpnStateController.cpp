@@ -98,7 +98,8 @@ void OpenVpnStateController::startOVPN(const std::wstring& configName)
 bool OpenVpnStateController::stopOVPN()
 {
     const ConversationLock conversation = lockConversation();
-    if (checker.connected() || checker.checkState() == ConnectionChecker::TunnelUp) {
+    // Without a daemon of ours the management port may belong to another program: it is not asked.
+    if (checker.connected() || (daemonAlive() && checker.checkState() == ConnectionChecker::TunnelUp)) {
         LOG_INFO << ControllerLog::StopOvpn << ControllerLog::SendingStop;
         checker.sendCommand(Management::StopCommand);
         checker.waitForDaemonExit();

@@ -28,7 +28,8 @@ public:
     // Starts the daemon with configName + ".ovpn" ("default" for an empty name) of the
     // configuration folder, after choosing its management port.
     void startOVPN(const std::wstring& configName);
-    // Sends "signal SIGTERM" when the daemon answers, then kills what is left; killOVPN's result.
+    // Sends "signal SIGTERM" when the daemon it started answers, then kills what is left;
+    // killOVPN's result.
     bool stopOVPN();
     // Terminates the daemon; true when it ended in time, or there was none.
     bool killOVPN();
