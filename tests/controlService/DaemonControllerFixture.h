@@ -1,8 +1,8 @@
 #pragma once
-// A daemon controller of the test's own, with the daemon installed beside the test program
-// (InstallPath) and the configuration folder below AppdataPath emptied of the test's files and put
-// back afterwards. The log goes to a file of the test's own, logging switched on. Whatever daemon
-// a test leaves running is killed at its end.
+// The daemon's configuration folder below AppdataPath emptied of the tests' files and put back
+// afterwards, with the daemon installed beside the test program (InstallPath), and a daemon
+// controller of the test's own. The log goes to a file of the test's own, logging switched on.
+// Whatever daemon a test leaves running is killed at its end.
 
 #include "OvpnConfigFolder.h"
 #include "SettingsLogFixture.h"
@@ -51,30 +51,19 @@ bool eventually(Condition condition, DWORD timeoutMs = Patience)
 
 } // namespace daemon_test
 
-class DaemonControllerFixture : public SettingsLogFixture {
+class DaemonFolderFixture : public SettingsLogFixture {
 protected:
     void SetUp() override
     {
         SettingsLogFixture::SetUp();
         files.clear();
         CreateDirectoryW(OvpnConfigFolder::folder().c_str(), nullptr);
-        controller = std::make_unique<OpenVpnStateController>();
     }
 
     void TearDown() override
     {
-        controller->killOVPN();
         OpenVpnStateController::killAllDaemons();
-        controller.reset();
         SettingsLogFixture::TearDown();
-    }
-
-    // Writes NAME.ovpn with the lines, then starts the daemon with it on `port`.
-    void startDaemon(int port, const std::vector<std::string>& lines, const std::wstring& name = L"server")
-    {
-        writeConfiguration(name, lines);
-        controller->setManagementPort(port);
-        controller->startOVPN(name);
     }
 
     // The test daemon's directives, one a line.
@@ -85,23 +74,25 @@ protected:
             lines.push_back("# test-daemon: " + directive);
         return lines;
     }
-
-    // Starts the test daemon and waits until its management port is open.
-    void startListening(int port, const std::vector<std::string>& chosen, const std::wstring& name = L"server")
-    {
-        startDaemon(port, directives(chosen), name);
-        const std::string listening = "listening: 127.0.0.1:" + std::to_string(port);
-        ASSERT_TRUE(daemon_test::eventually([&] { return recorded(listening) || recorded("error: "); }))
-            << "the daemon did not open its port";
-        ASSERT_TRUE(recorded(listening)) << readWholeFile(OvpnConfigFolder::file(L"test-daemon.record"));
-    }
-
-    static void writeConfiguration(const std::wstring& name, const std::vector<std::string>& lines)
+    static std::string configurationText(const std::vector<std::string>& lines)
     {
         std::string text;
         for (const std::string& line : lines)
             text += line + "\n";
-        writeWholeFile(OvpnConfigFolder::file(name + L".ovpn"), text);
+        return text;
+    }
+    static void writeConfiguration(const std::wstring& name, const std::vector<std::string>& lines)
+    {
+        writeWholeFile(OvpnConfigFolder::file(name + L".ovpn"), configurationText(lines));
+    }
+
+    // Waits until the test daemon has opened its management port.
+    static void waitForListening(int port)
+    {
+        const std::string listening = "listening: 127.0.0.1:" + std::to_string(port);
+        ASSERT_TRUE(daemon_test::eventually([&] { return recorded(listening) || recorded("error: "); }))
+            << "the daemon did not open its port";
+        ASSERT_TRUE(recorded(listening)) << readWholeFile(OvpnConfigFolder::file(L"test-daemon.record"));
     }
 
     // The test daemon's record of what it saw, one event a line.
@@ -126,6 +117,14 @@ protected:
 
     // The log holds the text somewhere (a line may hold line ends of its own).
     bool logged(const std::string& text) const { return logText().find(text) != std::string::npos; }
+    size_t loggedCount(const std::string& text) const
+    {
+        const std::string log = logText();
+        size_t count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + text.size()))
+            ++count;
+        return count;
+    }
 
     // The daemon's command line as the controller builds it.
     static std::string expectedCommandLine(const std::string& configFile, int port)
@@ -136,6 +135,38 @@ protected:
     }
 
     const OvpnConfigFolder files { { L"test-daemon.record", L"ovpn.log", L"server.ovpn", L"default.ovpn",
-                                     L"nl-ams-01.ovpn", L"loopback.ovpn", L"loopback.pid" } };
+                                     L"nl-ams-01.ovpn", L"loopback.ovpn", L"loopback.pid", L"client.auth" } };
+};
+
+class DaemonControllerFixture : public DaemonFolderFixture {
+protected:
+    void SetUp() override
+    {
+        DaemonFolderFixture::SetUp();
+        controller = std::make_unique<OpenVpnStateController>();
+    }
+
+    void TearDown() override
+    {
+        controller->killOVPN();
+        controller.reset();
+        DaemonFolderFixture::TearDown();
+    }
+
+    // Writes NAME.ovpn with the lines, then starts the daemon with it on `port`.
+    void startDaemon(int port, const std::vector<std::string>& lines, const std::wstring& name = L"server")
+    {
+        writeConfiguration(name, lines);
+        controller->setManagementPort(port);
+        controller->startOVPN(name);
+    }
+
+    // Starts the test daemon and waits until its management port is open.
+    void startListening(int port, const std::vector<std::string>& chosen, const std::wstring& name = L"server")
+    {
+        startDaemon(port, directives(chosen), name);
+        waitForListening(port);
+    }
+
     std::unique_ptr<OpenVpnStateController> controller;
 };

@@ -32,6 +32,7 @@ const int PoliteStopPort = 28040;
 const int IgnoredSigtermPort = 28041;
 const int SilentStopPort = 28042;
 const int SweepPort = 28043;              // and the next
+const int ForeignPort = 28045;
 const int BusyPort = 28060;               // and the next few
 const int KeptPort = 28070;
 
@@ -59,6 +60,13 @@ UniqueSocket holdPort(int port)
     EXPECT_EQ(bind(holder.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << port;
     EXPECT_EQ(listen(holder.get(), 1), 0) << port;
     return holder;
+}
+
+// A daemon as the controller would start it, but started by someone else.
+std::wstring foreignDaemon(int port)
+{
+    return L"\"" + InstallPath + L"OpenVPN\\openvelorn.exe\" --cd \"" + OvpnConfigFolder::folder()
+        + L"\" --config server.ovpn --log-append ovpn.log --verb 3 --management localhost " + std::to_wstring(port);
 }
 
 } // namespace
@@ -341,15 +349,23 @@ TEST_F(DaemonControllerFixture, NothingToKillIsSuccessAndSilent)
     EXPECT_TRUE(logged(infoLine("OpenVpnStateController::stopOVPN succeeded")));
 }
 
+// Without a daemon of its own the controller does not talk to whatever listens on its port.
+TEST_F(DaemonControllerFixture, StopLeavesAForeignProgramOnThePortAlone)
+{
+    writeConfiguration(L"server", directives({}));
+    RunningProgram foreign(foreignDaemon(ForeignPort));
+    ASSERT_NO_FATAL_FAILURE(waitForListening(ForeignPort));
+    controller->setManagementPort(ForeignPort);
+    EXPECT_TRUE(controller->stopOVPN());
+    EXPECT_FALSE(recorded("connected"));
+    EXPECT_TRUE(foreign.running());
+}
+
 // Every openvelorn.exe goes, also one this controller did not start.
 TEST_F(DaemonControllerFixture, SweepEndsEveryDaemon)
 {
     writeConfiguration(L"server", directives({}));
-    auto daemonLine = [](int port) {
-        return L"\"" + InstallPath + L"OpenVPN\\openvelorn.exe\" --cd \"" + OvpnConfigFolder::folder()
-            + L"\" --config server.ovpn --log-append ovpn.log --verb 3 --management localhost " + std::to_wstring(port);
-    };
-    RunningProgram first(daemonLine(SweepPort)), second(daemonLine(SweepPort + 1));
+    RunningProgram first(foreignDaemon(SweepPort)), second(foreignDaemon(SweepPort + 1));
     ASSERT_TRUE(first.started());
     ASSERT_TRUE(second.started());
     ASSERT_TRUE(eventually([] { return recordCountStarting("listening:") == 2; }));
