@@ -12,9 +12,11 @@
 #include "StringHelpers.h"
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace daemon_test {
@@ -48,6 +50,31 @@ bool eventually(Condition condition, DWORD timeoutMs = Patience)
     }
     return true;
 }
+
+// Holds `mutex` on a thread of its own for as long as it lives, as a concurrent caller would.
+class HeldElsewhere {
+public:
+    explicit HeldElsewhere(std::mutex& mutex)
+        : holder_([this, &mutex] {
+              const std::lock_guard<std::mutex> lock(mutex);
+              held_.set_value();
+              release_.get_future().wait();
+          })
+    {
+        held_.get_future().wait();
+    }
+    ~HeldElsewhere()
+    {
+        release_.set_value();
+        holder_.join();
+    }
+    HeldElsewhere(const HeldElsewhere&) = delete;
+    HeldElsewhere& operator=(const HeldElsewhere&) = delete;
+
+private:
+    std::promise<void> held_, release_;
+    std::thread holder_;
+};
 
 } // namespace daemon_test
 

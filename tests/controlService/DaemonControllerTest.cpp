@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <thread>
 
 using namespace daemon_test;
 
@@ -286,16 +285,10 @@ TEST_F(DaemonControllerFixture, SecondStartWhileOneRunsIsDropped)
 {
     writeConfiguration(L"server", directives({}));
     controller->setManagementPort(ConcurrentPort);
-    std::promise<void> held, release;
-    std::thread starter([&] {
-        const std::lock_guard<std::mutex> starting(startOvpnMutex);
-        held.set_value();
-        release.get_future().wait();
-    });
-    held.get_future().wait();
-    controller->startOVPN(L"server");
-    release.set_value();
-    starter.join();
+    {
+        const HeldElsewhere starting(startOvpnMutex);
+        controller->startOVPN(L"server");
+    }
 
     EXPECT_TRUE(logged(infoLine("Concurrent call of  OpenVpnStateController::startOVPN  ignored"))) << logText();
     EXPECT_FALSE(controller->isDaemonAlive());

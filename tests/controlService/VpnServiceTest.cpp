@@ -1,6 +1,7 @@
 // The service's VPN members in process: the connect with the mock API handing out the test
 // daemon's configuration, the state report, the required state, and the watchdog's checks,
 // repairs and log upload.
+#include "ApiClientFixture.h"
 #include "VpnServiceFixture.h"
 
 #include "VpnState.h"
@@ -8,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <future>
-#include <thread>
 
 using namespace daemon_test;
 using namespace vpn_test;
@@ -32,15 +31,6 @@ const int RecoveryPort = 28232;
 const int NotRequiredPort = 28233;
 
 const std::string StateReceived = "received: state\\r\\n";
-
-// The form field's value, or "<missing>".
-std::string field(const MockRequest& request, const std::string& name)
-{
-    for (const auto& [fieldName, value] : request.form)
-        if (fieldName == name)
-            return value;
-    return "<missing>";
-}
 
 std::string failureLine(int n)
 {
@@ -111,7 +101,7 @@ TEST_F(VpnServiceFixture, ConnectFetchesTheConfigurationStartsTheDaemonAndTheWat
     EXPECT_EQ(lastServerId(), L"nl-ams-01");
     const std::vector<MockRequest> connects = mock.requestsTo(ConnectPath);
     ASSERT_EQ(connects.size(), 1u);
-    EXPECT_EQ(field(connects[0], "vpnSrvId"), "nl-ams-01");
+    EXPECT_EQ(api_test::field(connects[0], "vpnSrvId"), "nl-ams-01");
 
     ASSERT_NO_FATAL_FAILURE(waitForListening(ConnectPort));
     EXPECT_EQ(record().front(), "start: " + expectedCommandLine("nl-ams-01.ovpn", ConnectPort));
@@ -180,16 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(VpnServiceFixture, ConcurrentConnectIsRefused)
 {
     scriptApi(ConcurrentPort, 60, directives({}));
-    std::promise<void> held, release;
-    std::thread connecting([&] {
-        const std::lock_guard<std::mutex> lock(connectToServerMutex);
-        held.set_value();
-        release.get_future().wait();
-    });
-    held.get_future().wait();
-    const RemoteServerResponse response = service.connectToServer(L"nl-ams-01");
-    release.set_value();
-    connecting.join();
+    const RemoteServerResponse response = [this] {
+        const HeldElsewhere connecting(connectToServerMutex);
+        return service.connectToServer(L"nl-ams-01");
+    }();
 
     EXPECT_EQ(response.code, 500);
     EXPECT_STREQ(response.statusText, "Internal server error");
