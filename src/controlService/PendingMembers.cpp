@@ -1,13 +1,8 @@
-// What the service does through the members that have not joined it yet: the VPN daemon
-// controller, the API client and the HTTP server. Until a member joins, the work
-// that needs it logs that there is nothing to run and reports failure; nothing here pretends to
-// work. When a member joins, its calls replace the bodies below.
+// What the service does through the members that have not joined it yet: the HTTP server, and
+// the API client's check-in and account operations (its connect and log upload have joined).
+// Until a member joins, the work that needs it logs that there is nothing to run and reports
+// failure; nothing here pretends to work. When a member joins, its calls replace the bodies below.
 #include "ZazozeControlService.h"
-
-#include "VpnState.h"
-#include "settings/ConfigManager.h"
-#include "settings/GlobalPaths.h"
-#include "settings/SettingsKeys.h"
 
 #include "Logger.h"
 
@@ -32,50 +27,9 @@ void ZazozeControlService::runHttpServer()
     Logger::instance().write(NoHttpServer);
 }
 
-// setRequiredState and onSettingsUpdated: the daemon brought in line with Internal.ovpnRequiredState.
-void ZazozeControlService::applyRequiredState()
-{
-    Logger::instance().write(NoDaemonController);
-}
-
-// The daemon controller's management port.
-void ZazozeControlService::setVpnControlPort(int)
-{
-}
-
-// Stop: the daemon controller's stop.
-void ZazozeControlService::stopVpnDaemon()
-{
-}
-
 // Stop: the HTTP server's stop.
 void ZazozeControlService::stopHttpServer()
 {
-}
-
-// The daemon controller's configuration folder.
-std::wstring ZazozeControlService::vpnConfigFolder() const
-{
-    return AppdataPath + L"ovpn_config";
-}
-
-// postLogs: the API client's log upload.
-bool ZazozeControlService::postLogfiles(const std::wstring&)
-{
-    Logger::instance().write(NoLogUpload);
-    return false;
-}
-
-// No daemon can run without its controller: the state follows the user's wish alone.
-int ZazozeControlService::getVpnState()
-{
-    return mainSettings().getValue<bool>(SettingsKeys::OvpnRequiredState) ? VPN_DISCONNECTED : VPN_NOTCONNECTED;
-}
-
-RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring&)
-{
-    Logger::instance().write(NoConnect);
-    return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
 }
 
 RemoteServerResponse ZazozeControlService::apiClientMissing(const char* operation)

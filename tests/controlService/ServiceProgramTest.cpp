@@ -1,8 +1,10 @@
 // The installed service: its start-up, every pipe command against it, many clients at once, and its stop.
 #include "InstalledServiceFixture.h"
+#include "OvpnConfigFolder.h"
 #include "PipeTestClient.h"
 
 #include "CommandsClient.h"
+#include "MockApi.h"
 #include "StringHelpers.h"
 
 #include <atomic>
@@ -67,6 +69,9 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
 {
     const std::wstring marker = AppdataPath + L"launched-by-pipe-client.txt";
     DeleteFileW(marker.c_str());
+    // The mock API's own replies; what its connect replies write goes again at the end.
+    MockApi().reset();
+    const OvpnConfigFolder vpnFiles { { L"client.auth", L"default.ovpn", L"nl1.ovpn" } };
     PipeConnection client(CommandsPipeName);
     ASSERT_TRUE(client.connected());
 
@@ -103,20 +108,19 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     EXPECT_EQ(silentThenState(client, request(CMD_SET_USER, { L"" })), "00");
     EXPECT_EQ(shown(client.ask(request(CMD_GET_SETTING, { L"Browser.homePage" }))), hex(stringReply(L"https://start.example")));
 
-    // The VPN: wanted or not, with no daemon to run.
+    // The VPN: wanted or not, with no daemon to run (the mock API hands out configurations).
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"true" })), "01");
     EXPECT_EQ(shown(client.ask(request(CMD_GET_SETTING, { L"Internal.ovpnRequiredState" }))), hex(stringReply(L"true")));
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"TRUE" })), "00");
     EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { L"nl1" })), "01");
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"false" })), "00");
 
+    // The logs go to the mock API.
+    EXPECT_EQ(shown(client.ask(request(CMD_POST_LOGS))), "01");
     // The update: nothing offered yet, so no URL to hand out, and a run finds none to fetch.
     EXPECT_EQ(shown(client.ask(request(CMD_GET_UPDATE_URL))), "00 00 00 00");
     EXPECT_EQ(shown(client.ask(request(CMD_RUN_UPDATE))), "01");
     EXPECT_TRUE(logGets("Update URL is empty"));
-
-    // What needs members the service does not have yet answers as failing.
-    EXPECT_EQ(shown(client.ask(request(CMD_POST_LOGS))), "00");
     EXPECT_EQ(shown(client.ask(request(CMD_GET_SERVERS_LIST))), hex(stringReply(L"The API client is not available")));
 
     // A new update worker, and a program started as the pipe client.
