@@ -2,6 +2,7 @@
 // Owners of Windows handles: each closes its handle when it goes out of scope.
 
 #include <windows.h>
+#include <oleauto.h>
 #include <userenv.h>
 
 #include <utility>
@@ -97,6 +98,14 @@ struct EnvironmentBlockTraits {
 };
 using EnvironmentBlock = UniqueOwner<LPVOID, EnvironmentBlockTraits>;
 
+// A COM string made by SysAllocString and its kin.
+struct BstrTraits {
+    static BSTR none() noexcept { return nullptr; }
+    static bool valid(BSTR h) noexcept { return h != nullptr; }
+    static void close(BSTR h) noexcept { SysFreeString(h); }
+};
+using UniqueBstr = UniqueOwner<BSTR, BstrTraits>;
+
 // The process and thread handles that process creation hands back.
 struct ProcessHandles {
     ProcessHandles() noexcept = default;
@@ -105,3 +114,10 @@ struct ProcessHandles {
     UniqueHandle process;
     UniqueHandle thread;
 };
+// Files and pipes from CreateFileW and CreateNamedPipeW, whose "none" is INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+    static HANDLE none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) noexcept { CloseHandle(h); }
+};
+using FileHandle = UniqueOwner<HANDLE, FileHandleTraits>;

@@ -1,75 +1,21 @@
-// The device identifier in the registry, in both views. These tests change the product's real key,
-// so they live in this one program and put back what they found.
+// The device identifier in the registry, in both views. These tests change the product's real key:
+// they put back what they found, and hold the registry lock against other programs that change it.
 #include "SettingsLogFixture.h"
 
-#include "settings/RegistryGuid.h"
+#include "RegistryGuidBackup.h"
 
 #include <optional>
 #include <regex>
 
 using Lines = std::vector<std::string>;
 
+using namespace registry_guid_backup;
+
 namespace {
-
-const wchar_t ParentKey[] = L"Software\\Kestrova Ltd.";
-
-struct StoredValue {
-    DWORD type = 0;
-    std::string data;
-};
-
-bool keyExists(REGSAM view, const wchar_t* path = ProductRegistryKey)
-{
-    RegistryKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
-
-RegistryKey createKey(REGSAM view)
-{
-    RegistryKey key;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, ProductRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr),
-              ERROR_SUCCESS);
-    return key;
-}
-
-void setRaw(REGSAM view, DWORD type, const void* data, DWORD size)
-{
-    RegistryKey key = createKey(view);
-    ASSERT_EQ(RegSetValueExW(key.get(), GuidValueName, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-}
 
 void setText(REGSAM view, const std::wstring& text)
 {
     setRaw(view, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-}
-
-std::optional<StoredValue> readRaw(REGSAM view)
-{
-    RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProductRegistryKey, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS)
-        return std::nullopt;
-    StoredValue value;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), GuidValueName, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    value.data.resize(size);
-    RegQueryValueExW(key.get(), GuidValueName, nullptr, &value.type, reinterpret_cast<BYTE*>(&value.data[0]), &size);
-    return value;
-}
-
-void removeValue(REGSAM view)
-{
-    RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProductRegistryKey, 0, KEY_SET_VALUE | view, key.put()) == ERROR_SUCCESS)
-        RegDeleteValueW(key.get(), GuidValueName);
-}
-
-void removeKeys(REGSAM view, bool parentToo)
-{
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, ProductRegistryKey, view, 0);
-    if (parentToo)
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, ParentKey, view, 0);
 }
 
 std::string asBytes(const std::wstring& text, bool withNul)
@@ -77,34 +23,6 @@ std::string asBytes(const std::wstring& text, bool withNul)
     const size_t units = text.size() + (withNul ? 1 : 0);
     return std::string(reinterpret_cast<const char*>(text.c_str()), units * sizeof(wchar_t));
 }
-
-// What one view held before the test, so that it can be put back.
-struct ViewState {
-    REGSAM view;
-    bool parentExisted;
-    bool keyExisted;
-    std::optional<StoredValue> value;
-
-    explicit ViewState(REGSAM v)
-        : view(v)
-        , parentExisted(keyExists(v, ParentKey))
-        , keyExisted(keyExists(v))
-        , value(readRaw(v))
-    {
-    }
-
-    void restore() const
-    {
-        if (!keyExisted) {
-            removeKeys(view, !parentExisted);
-            return;
-        }
-        if (value)
-            setRaw(view, value->type, value->data.data(), static_cast<DWORD>(value->data.size()));
-        else
-            removeValue(view);
-    }
-};
 
 } // namespace
 

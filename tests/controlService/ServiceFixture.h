@@ -13,14 +13,21 @@ inline std::wstring serviceExe()
     return hostPath(NIMBAL_SERVICE_EXE);
 }
 
-// Runs NimbalService.exe with `arguments`; the program always ends with code 0.
-inline std::string runServiceProgram(const std::wstring& arguments)
+// Runs a build of the service program with `arguments`; the program always ends with code 0.
+inline std::string runServiceProgramAt(const std::wstring& program, const std::wstring& arguments)
 {
-    const ChildResult result = runChild(quoted(serviceExe()) + L" " + arguments);
+    const ChildResult result = runChild(quoted(program) + L" " + arguments);
     EXPECT_TRUE(result.started);
-    EXPECT_FALSE(result.timedOut) << "NimbalService.exe " << std::string(arguments.begin(), arguments.end());
+    EXPECT_FALSE(result.timedOut) << std::string(program.begin(), program.end()) << " "
+                                  << std::string(arguments.begin(), arguments.end());
     EXPECT_EQ(result.exitCode, 0u);
     return result.output;
+}
+
+// Runs NimbalService.exe with `arguments`.
+inline std::string runServiceProgram(const std::wstring& arguments)
+{
+    return runServiceProgramAt(serviceExe(), arguments);
 }
 
 struct ServiceFacts {

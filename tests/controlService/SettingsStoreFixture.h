@@ -1,6 +1,7 @@
 #pragma once
 // A settings store in a folder of the test's own, with the log of the test read back as text.
 
+#include "LogLines.h"
 #include "SettingsLogFixture.h"
 
 #include "StringCipher.h"
@@ -45,19 +46,10 @@ protected:
     // The log's lines; lines that go on a logged document's text have no timestamp of their own.
     std::vector<std::string> rawLogLines() const
     {
-        std::vector<std::string> lines;
-        const std::string text = logText();
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find("\r\n", start);
-            if (end == std::string::npos)
-                end = text.size();
-            std::string line = text.substr(start, end - start);
+        std::vector<std::string> lines = rawLines();
+        for (std::string& line : lines)
             if (line.size() > 21 && line.compare(19, 2, ":\t") == 0)
                 line.erase(0, 21);
-            lines.push_back(line);
-            start = end + 2;
-        }
         return lines;
     }
 
@@ -68,18 +60,7 @@ protected:
     }
 
     // True when `expected` occur in the log in this order (other lines may come between).
-    bool logHasInOrder(const std::vector<std::string>& expected) const
-    {
-        const auto lines = rawLogLines();
-        auto next = lines.begin();
-        for (const std::string& line : expected) {
-            next = std::find(next, lines.end(), line);
-            if (next == lines.end())
-                return false;
-            ++next;
-        }
-        return true;
-    }
+    bool logHasInOrder(const std::vector<std::string>& expected) const { return linesInOrder(rawLogLines(), expected); }
 
     TempFolder store;
 };

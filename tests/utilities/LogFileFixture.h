@@ -31,6 +31,22 @@ protected:
 
     std::string logText() const { return readWholeFile(folder.file(L"test.log")); }
 
+    // The log's text cut at each CR LF, the last line also without one.
+    std::vector<std::string> rawLines() const
+    {
+        std::vector<std::string> lines;
+        const std::string text = logText();
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find("\r\n", start);
+            if (end == std::string::npos)
+                end = text.size();
+            lines.push_back(text.substr(start, end - start));
+            start = end + 2;
+        }
+        return lines;
+    }
+
     // The lines of the log with their timestamps checked and removed.
     std::vector<std::string> logLines() const
     {

@@ -1,0 +1,153 @@
+// What the service does through the members that have not joined it yet: the update downloader,
+// the VPN daemon controller, the API client and the HTTP server. Until a member joins, the work
+// that needs it logs that there is nothing to run and reports failure; nothing here pretends to
+// work. When a member joins, its calls replace the bodies below.
+#include "ZazozeControlService.h"
+
+#include "VpnState.h"
+#include "settings/ConfigManager.h"
+#include "settings/GlobalPaths.h"
+#include "settings/SettingsKeys.h"
+
+#include "Logger.h"
+
+using namespace ServiceLog;
+
+namespace {
+
+const char* const InternalServerError = "Internal Server Error";
+const wchar_t* const NoApiClientMessage = L"The API client is not available";
+
+} // namespace
+
+// UpdateCheckThread: runCheckinLoop with the API client's check-in.
+void ZazozeControlService::runUpdateChecks()
+{
+    Logger::instance().write(NoApiClientForCheckin);
+}
+
+// winServerThread: the HTTP server started on chooseLocalHttpPort, then its request loop.
+void ZazozeControlService::runHttpServer()
+{
+    Logger::instance().write(NoHttpServer);
+}
+
+// setRequiredState and onSettingsUpdated: the daemon brought in line with Internal.ovpnRequiredState.
+void ZazozeControlService::applyRequiredState()
+{
+    Logger::instance().write(NoDaemonController);
+}
+
+// The daemon controller's management port.
+void ZazozeControlService::setVpnControlPort(int)
+{
+}
+
+// Stop: the update downloader's cancel flag.
+void ZazozeControlService::cancelUpdateDownload()
+{
+}
+
+// The update downloader's running flag.
+bool ZazozeControlService::updateDownloadRunning() const
+{
+    return false;
+}
+
+// Stop: the daemon controller's stop.
+void ZazozeControlService::stopVpnDaemon()
+{
+}
+
+// Stop: the HTTP server's stop.
+void ZazozeControlService::stopHttpServer()
+{
+}
+
+// The daemon controller's configuration folder.
+std::wstring ZazozeControlService::vpnConfigFolder() const
+{
+    return AppdataPath + L"ovpn_config";
+}
+
+// postLogs: the API client's log upload.
+bool ZazozeControlService::postLogfiles(const std::wstring&)
+{
+    Logger::instance().write(NoLogUpload);
+    return false;
+}
+
+bool ZazozeControlService::runUpdate()
+{
+    Logger::instance().write(NoUpdateDownloader);
+    return false;
+}
+
+std::wstring ZazozeControlService::getUpdateUrlIfAvailable()
+{
+    Logger::instance().write(NoUpdateOffer);
+    return std::wstring();
+}
+
+// No daemon can run without its controller: the state follows the user's wish alone.
+int ZazozeControlService::getVpnState()
+{
+    return mainSettings().getValue<bool>(SettingsKeys::OvpnRequiredState) ? VPN_DISCONNECTED : VPN_NOTCONNECTED;
+}
+
+RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring&)
+{
+    Logger::instance().write(NoConnect);
+    return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
+}
+
+RemoteServerResponse ZazozeControlService::apiClientMissing(const char* operation)
+{
+    Logger::instance().write(operation, NoApiClient);
+    return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
+}
+
+RemoteServerResponse ZazozeControlService::requestProductsList()
+{
+    return apiClientMissing("ZazozeControlService::requestProductsList");
+}
+
+RemoteServerResponse ZazozeControlService::requestOrders()
+{
+    return apiClientMissing("ZazozeControlService::requestOrders");
+}
+
+RemoteServerResponse ZazozeControlService::requestServersList()
+{
+    return apiClientMissing("ZazozeControlService::requestServersList");
+}
+
+RemoteServerResponse ZazozeControlService::requestLogin()
+{
+    return apiClientMissing("ZazozeControlService::requestLogin");
+}
+
+RemoteServerResponse ZazozeControlService::requestRegister()
+{
+    return apiClientMissing("ZazozeControlService::requestRegister");
+}
+
+RemoteServerResponse ZazozeControlService::requestPasswordReset(const std::wstring&)
+{
+    return apiClientMissing("ZazozeControlService::requestPasswordReset");
+}
+
+RemoteServerResponse ZazozeControlService::requestSupport(const std::wstring&, std::wstring)
+{
+    return apiClientMissing("ZazozeControlService::requestSupport");
+}
+
+RemoteServerResponse ZazozeControlService::requestAccountLimits()
+{
+    return apiClientMissing("ZazozeControlService::requestAccountLimits");
+}
+
+RemoteServerResponse ZazozeControlService::notifyAutologin()
+{
+    return apiClientMissing("ZazozeControlService::notifyAutologin");
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Every log and event-log text of the service object, as it appears in the logs.
+
+namespace ServiceLog {
+
+// Event log
+constexpr const wchar_t* EventStarted = L"Nimbal Privacy Service started";
+constexpr const wchar_t* EventStopping = L"Nimbal Privacy is stopping";
+constexpr const wchar_t* EventShutdown = L"Nimbal Privacy Shutdown";
+
+// The log file: AppdataPath + name + extension.
+constexpr const wchar_t* LogFileName = L"Nimbal Privacy Service";
+constexpr const wchar_t* LogFileExtension = L".log";
+
+// Start-up
+constexpr const char* BannerBeforeStamp = "Starting Nimbal Privacy Service, version 1.1.0.33 built";
+constexpr const char* UpdateEventFailed = "Error creating update event object";
+
+// How a worker that cannot be queued is reported.
+struct WorkerLaunchTexts {
+    const char* withError;     // followed by the Windows error code
+    const char* withMessage;   // followed by the exception's message
+    const char* unknown;
+};
+constexpr WorkerLaunchTexts UpdateCheckLaunch {
+    "ZazozeControlService::UpdateCheckThread launch failed with error",
+    "ZazozeControlService::UpdateCheckThread launch failed with: ",
+    "ZazozeControlService::UpdateCheckThread launch failed with unknown error",
+};
+constexpr WorkerLaunchTexts SettingsLaunch {
+    "ZazozeControlService::SettingsThread launch failed with error",
+    "ZazozeControlService::SettingsThread launch failed with: ",
+    "ZazozeControlService::SettingsThread launch failed with unknown error",
+};
+constexpr WorkerLaunchTexts WinServerLaunch {
+    "ZazozeControlService::winServerThread launch failed with error",
+    "ZazozeControlService::winServerThread launch failed with: ",
+    "ZazozeControlService::winServerThread launch failed with unknown error",
+};
+
+// Workers
+constexpr const char* StartUpdateCheck = "Start Update Check thread";
+constexpr const char* LoginFailed = "Login failed - will retry in";
+constexpr const char* Seconds = "seconds(s).";
+constexpr const char* StopUpdate = "Stop Update thread";
+constexpr const char* StartSettings = "Start Settings thread";
+constexpr const char* SettingsCaught = "SettingsThread caught";
+constexpr const char* SettingsCaughtUnknown = "SettingsThread caught unknown exception";
+constexpr const char* StopSettings = "Stop Settings thread";
+constexpr const char* StartWinServer = "Start WinServer thread";
+constexpr const char* WinServerCaught = "WinServer thread caught";
+constexpr const char* WinServerCaughtUnknown = "WinServer thread caught unknown exception";
+constexpr const char* NoFreePort = "No available port found for HTTPS local server";
+
+// Operations
+constexpr const char* SetRequiredState = "ZazozeControlService::setRequiredState";
+constexpr const char* Enable = "enable=";
+
+// Stop
+constexpr const char* Terminating = "Nimbal Privacy terminating";
+constexpr const char* Terminated = "Nimbal Privacy terminated";
+constexpr const char* WaitingForThreads = "Waiting for end of all threads";
+constexpr const char* WaitStep = "ZazozeControlService::OnStop::waitThreadsOnStop";
+constexpr const char* WaitingTooLong = "Waiting too long for threads!!! Aborting";
+constexpr const char* UpdateCheckRunning = "updateCheckThreadRunning=";
+constexpr const char* Downloader = "updDownloader";
+constexpr const char* Hanged = "hanged";
+constexpr const char* Stopped = "stopped";
+constexpr const char* IgnoringThreads = "Ignoring unfinished threads to speed-up exit";
+constexpr const char* Destructor = "ZazozeControlService::~ZazozeControlService";
+
+// What cannot run while the member that runs it is not part of the service.
+constexpr const char* NoApiClientForCheckin = "ZazozeControlService::UpdateCheckThread: no API client, no check-in to run";
+constexpr const char* NoHttpServer = "ZazozeControlService::winServerThread: no HTTP server to run";
+constexpr const char* NoDaemonController = "ZazozeControlService::applyRequiredState: no VPN daemon controller, nothing to apply";
+constexpr const char* NoConnect = "ZazozeControlService::connectToServer: no API client and no VPN daemon controller, nothing connected";
+constexpr const char* NoUpdateDownloader = "ZazozeControlService::runUpdate: no update downloader, nothing started";
+constexpr const char* NoUpdateOffer = "ZazozeControlService::getUpdateUrlIfAvailable: no update downloader, no update offered";
+constexpr const char* NoApiClient = "the API client is not available";
+constexpr const char* NoLogUpload = "ZazozeControlService::postLogs: the API client is not available, nothing uploaded";
+
+} // namespace ServiceLog

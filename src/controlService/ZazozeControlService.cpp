@@ -1,0 +1,166 @@
+// The service object's life: construction, the start-up sequence, stop and shutdown.
+#include "ZazozeControlService.h"
+
+#include "BuildStamp.h"
+#include "ProductVersion.h"
+#include "settings/ConfigManager.h"
+#include "settings/GlobalPaths.h"
+#include "settings/SettingsKeys.h"
+
+#include "CommandsClient.h"
+#include "Logger.h"
+#include "RunAsync.h"
+#include "ServiceIdentity.h"
+
+#include <objbase.h>
+
+#include <exception>
+
+using namespace ServiceLog;
+
+ZazozeControlService::ZazozeControlService()
+    : CServiceBase(ServiceName)
+    , serverPool(CommandsPipeName, this)
+{
+}
+
+ZazozeControlService::~ZazozeControlService()
+{
+    Logger::instance().write(Destructor);
+}
+
+void ZazozeControlService::OnStart(DWORD, LPWSTR*)
+{
+    CoInitialize(nullptr);
+    writeEventLogEntry(EventStarted, EVENTLOG_INFORMATION_TYPE);
+    Logger::instance().fileName = AppdataPath + LogFileName + LogFileExtension;
+    checkInstalledVersion();
+    Logger::instance().truncateLogIfNeeded();
+    const bool loggingEnabled = mainSettings().getValue<bool>(SettingsKeys::LoggingEnabled);
+    Logger::instance().configuredEnabled = loggingEnabled;
+    Logger::instance().setLoggingEnabled(loggingEnabled);
+    Logger::instance().write(BannerBeforeStamp, buildStamp());
+
+    asyncUpdateRunning = false;
+    updateCheckThreadRunning = false;
+    checkOpenVpnStateThreadRunning = false;
+    stopping = false;
+
+    updateEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!updateEvent) {
+        const DWORD error = GetLastError();
+        LOG_ERROR << UpdateEventFailed << error;
+    } else if (!stopping) {
+        queueWorker(&ZazozeControlService::UpdateCheckThread, UpdateCheckLaunch);
+    }
+    if (!stopping)
+        queueWorker(&ZazozeControlService::SettingsThread, SettingsLaunch);
+    if (!stopping)
+        queueWorker(&ZazozeControlService::winServerThread, WinServerLaunch);
+    vpnCheckEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+}
+
+void ZazozeControlService::checkInstalledVersion()
+{
+    resetUpdatableSettings();
+    ConfigSection& settings = mainSettings();
+    setDefaultUpdateIntervals(settings);
+    settings.loadAndDecrypt();
+    // After a version change the defaults replace what the document held.
+    if (settings.getValue<std::wstring>(SettingsKeys::InstalledVersion) != ProductVersion)
+        resetUpdatableSettings();
+}
+
+void ZazozeControlService::resetUpdatableSettings()
+{
+    ConfigSection& settings = mainSettings();
+    settings.setValue(SettingsKeys::UpdateRequestInterval, SettingsDefaults::UpdateRequestInterval);
+    settings.setValue(SettingsKeys::UpdateRequestIntervalIfFailed, SettingsDefaults::UpdateRequestIntervalIfFailed);
+    settings.setValue(SettingsKeys::VpnDiagnosticsInterval, SettingsDefaults::VpnDiagnosticsInterval);
+    settings.setValue(SettingsKeys::OvpnControlPort, SettingsDefaults::OvpnControlPort);
+    settings.setValue(SettingsKeys::RemindOnBrowserDays, SettingsDefaults::RemindOnBrowserDays);
+    settings.setValue(SettingsKeys::OvpnRequiredState, SettingsDefaults::OvpnRequiredState);
+    settings.setValue(SettingsKeys::AgentIconUpdTimeout, SettingsDefaults::AgentIconUpdTimeout);
+    setVpnControlPort(settings.getValue<int>(SettingsKeys::OvpnControlPort));
+}
+
+void ZazozeControlService::launchServiceWorker(Worker worker)
+{
+    runAsync([this, worker] { (this->*worker)(); }, WT_EXECUTELONGFUNCTION);
+}
+
+void ZazozeControlService::queueWorker(Worker worker, const WorkerLaunchTexts& texts)
+{
+    try {
+        launchServiceWorker(worker);
+    } catch (DWORD error) {
+        Logger::instance().write(texts.withError, error);
+    } catch (const std::exception& error) {
+        Logger::instance().write(texts.withMessage, error.what());
+    } catch (...) {
+        Logger::instance().write(texts.unknown);
+    }
+}
+
+void ZazozeControlService::OnStop()
+{
+    const auto began = std::chrono::steady_clock::now();
+    writeEventLogEntry(EventStopping, EVENTLOG_INFORMATION_TYPE);
+    stopAll([this, began] { waitThreadsOnStop(began); });
+}
+
+void ZazozeControlService::OnShutdown()
+{
+    writeEventLogEntry(EventShutdown, EVENTLOG_INFORMATION_TYPE);
+    stopAll([this] { skipThreadsOnShutdown(); });
+}
+
+void ZazozeControlService::stopAll(const std::function<void()>& waitStep)
+{
+    stopping = true;
+    Logger::instance().write(Terminating);
+    if (updateEvent)
+        SetEvent(updateEvent.get());
+    if (vpnCheckEvent)
+        SetEvent(vpnCheckEvent.get());
+    cancelUpdateDownload();
+    if (serverPool.isActive())
+        serverPool.Close();
+    ConfigManager::instance().saveUsersConfigurations();
+    stopVpnDaemon();
+    stopHttpServer();
+    waitStep();
+    updateEvent.reset();
+    vpnCheckEvent.reset();
+    CoUninitialize();
+    Logger::instance().write(Terminated);
+}
+
+bool ZazozeControlService::anyWorkerRunning() const
+{
+    return asyncUpdateRunning || updateCheckThreadRunning || updateDownloadRunning() || checkOpenVpnStateThreadRunning;
+}
+
+void ZazozeControlService::waitThreadsOnStop(std::chrono::steady_clock::time_point stopBegan)
+{
+    Logger::instance().write(WaitingForThreads);
+    for (;;) {
+        if (!anyWorkerRunning())
+            return;
+        setServiceStatus(SERVICE_STOP_PENDING);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - stopBegan);
+        if (elapsed.count() > 3)
+            break;
+        Sleep(200);
+    }
+    Logger::instance().write(WaitStep, WaitingTooLong, UpdateCheckRunning, updateCheckThreadRunning.load(), Downloader,
+                             updateDownloadRunning() ? Hanged : Stopped);
+}
+
+void ZazozeControlService::skipThreadsOnShutdown()
+{
+    if (!anyWorkerRunning())
+        return;
+    Logger::instance().write(IgnoringThreads);
+    Sleep(1);
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The service object: start-up, the permanent workers, the operations the front ends call, and
+// the stop shared by stop and shutdown.
+
+#include "IConfigSectionManager.h"
+#include "ServiceLogTexts.h"
+#include "pipe/ServerPool.h"
+
+#include "CrashInvestigatable.h"
+#include "Handles.h"
+#include "ServiceBase.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+
+class ZazozeControlService : public CServiceBase, public IConfigSectionManager, public utilities::CrashInvestigatable {
+public:
+    ZazozeControlService();
+    ~ZazozeControlService() override;
+    ZazozeControlService(const ZazozeControlService&) = delete;
+    ZazozeControlService& operator=(const ZazozeControlService&) = delete;
+
+    ConfigSection* getConfigUser(const std::wstring& sid) override;
+    void saveUserAndMainSettings(const std::wstring& sid) override;
+    void saveConfigSection(const std::wstring& sid) override;
+    bool runUpdate() override;
+    bool launchApp(const std::wstring& commandLine) override;
+    void setRequiredState(bool enable) override;
+    std::wstring getUpdateUrlIfAvailable() override;
+    void restartUpdateCheck() override;
+    bool postLogs() override;
+    int getVpnState() override;
+    RemoteServerResponse connectToServer(const std::wstring& serverId) override;
+    RemoteServerResponse requestProductsList() override;
+    RemoteServerResponse requestOrders() override;
+    RemoteServerResponse requestServersList() override;
+    RemoteServerResponse requestLogin() override;
+    RemoteServerResponse requestRegister() override;
+    RemoteServerResponse requestPasswordReset(const std::wstring& email) override;
+    RemoteServerResponse requestSupport(const std::wstring& message, std::wstring address) override;
+    RemoteServerResponse requestAccountLimits() override;
+    RemoteServerResponse notifyAutologin() override;
+
+    // The local HTTP server's port: the stored one or the next free one above it, up to 999.
+    int chooseLocalHttpPort();
+    // Called by the API client after each check-in reply it has handled.
+    void onSettingsUpdated();
+
+protected:
+    void OnStart(DWORD argc, LPWSTR* argv) override;
+    void OnStop() override;
+    void OnShutdown() override;
+
+    // The stop shared by stop and shutdown; `waitStep` decides how long workers may take.
+    void stopAll(const std::function<void()>& waitStep);
+    void waitThreadsOnStop(std::chrono::steady_clock::time_point stopBegan);
+    void skipThreadsOnShutdown();
+    bool anyWorkerRunning() const;
+
+    void checkInstalledVersion();
+    void resetUpdatableSettings();
+
+    using Worker = void (ZazozeControlService::*)();
+    // Queues the worker as a long thread-pool work item; throws the Windows error when it cannot.
+    void launchServiceWorker(Worker worker);
+    // launchServiceWorker with its failure logged in the worker's own words.
+    void queueWorker(Worker worker, const ServiceLog::WorkerLaunchTexts& texts);
+
+    void UpdateCheckThread();
+    // Check-ins until updateEvent is signalled (or its wait fails), each followed by the wait
+    // that its outcome asks for.
+    void runCheckinLoop(const std::function<bool()>& checkin);
+    void SettingsThread();
+    void winServerThread();
+
+    // The form fields of a log upload: the service's, the daemon's and the installer's logs.
+    std::wstring logUploadFields();
+
+    // Work of members that have not joined the service yet (PendingMembers.cpp).
+    void runUpdateChecks();
+    void runHttpServer();
+    void applyRequiredState();
+    void setVpnControlPort(int port);
+    void cancelUpdateDownload();
+    bool updateDownloadRunning() const;
+    void stopVpnDaemon();
+    void stopHttpServer();
+    std::wstring vpnConfigFolder() const;
+    bool postLogfiles(const std::wstring& fields);
+    RemoteServerResponse apiClientMissing(const char* operation);
+
+    ServerPool serverPool;
+    UniqueHandle updateEvent;
+    UniqueHandle vpnCheckEvent;
+    std::atomic<bool> updateCheckThreadRunning { false };
+    std::atomic<bool> asyncUpdateRunning { false };
+    std::atomic<bool> checkOpenVpnStateThreadRunning { false };
+    std::atomic<bool> lastCheckinSucceeded { true };
+    // Here, in this order, join: updDownloader (UpdateDownloader), vpnController
+    // (OpenVpnStateController), apiOperator (ServerApiOperator, with onSettingsUpdated as its
+    // settings-changed callback) and httpServer (LocalHttpServer, given this service).
+    std::atomic<bool> stopping { false };
+};

@@ -1,0 +1,19 @@
+#include "ApiFields.h"
+
+#include "ApiTexts.h"
+
+#include "StringHelpers.h"
+#include "SystemInfo.h"
+
+std::wstring brandValue()
+{
+    return urlEscape(ApiWire::Brand);
+}
+
+FormBody& addOsFields(FormBody& body)
+{
+    return body.add(ApiWire::OsBitnessField, getBitness())
+        .add(ApiWire::OsVersionField, getOsVersion())
+        .add(ApiWire::OsSpVersionField, getServicePackVersion())
+        .add(ApiWire::OsLocaleField, getLocaleName());
+}

@@ -1,0 +1,15 @@
+#include "FirewallException.h"
+
+#include "ApiTexts.h"
+
+#include "settings/GlobalPaths.h"
+
+#include "FirewallManager.h"
+
+void ensureFirewallException()
+{
+    FirewallManager firewall;
+    firewall.open();
+    if (firewall.isFirewallEnabled() && firewall.getAppState(ModulePath) != FirewallManager::StateEnabled)
+        firewall.authorizeApp(ModulePath, ApiWire::Brand);
+}

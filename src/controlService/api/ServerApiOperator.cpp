@@ -1,0 +1,186 @@
+#include "ServerApiOperator.h"
+
+#include "ApiFields.h"
+#include "ClientGuid.h"
+#include "FirewallException.h"
+#include "ServerResponse.h"
+#include "WinHttpRequest.h"
+
+#include "settings/ConfigManager.h"
+#include "settings/GlobalPaths.h"
+#include "settings/SettingsKeys.h"
+
+#include "Logger.h"
+#include "StringHelpers.h"
+
+#include <boost/property_tree/json_parser.hpp>
+
+#include <sstream>
+
+void ServerApiOperator::setSettingsChangedCallback(std::function<void()> callback)
+{
+    settingsChangedCallback = std::move(callback);
+}
+
+std::wstring ServerApiOperator::currentDeviceId() const
+{
+    std::lock_guard<std::mutex> lock(deviceIdMutex);
+    return deviceId;
+}
+
+void ServerApiOperator::setDeviceId(const std::wstring& id)
+{
+    std::lock_guard<std::mutex> lock(deviceIdMutex);
+    deviceId = id;
+}
+
+bool ServerApiOperator::checkin()
+{
+    std::lock_guard<std::mutex> lock(checkinMutex);
+    try {
+        return checkinLocked();
+    } catch (const std::exception& error) {
+        Logger::instance().write(ApiLog::LoginFailedWith, error.what());
+    } catch (...) {
+        Logger::instance().write(ApiLog::LoginFailedUnknown);
+    }
+    return false;
+}
+
+bool ServerApiOperator::checkinLocked()
+{
+    Logger& log = Logger::instance();
+    WinHttpRequest request;
+    if (!request.create()) {
+        log.write(ApiLog::Checkin, ApiLog::CannotCreateRequest);
+        return false;
+    }
+    ensureFirewallException();
+
+    ConfigSection& settings = mainSettings();
+    const wchar_t* method = ApiWire::MethodPeriodical;
+    if (settings.getValue<std::wstring>(SettingsKeys::InstalledVersion) != ApiWire::Version) {
+        method = ApiWire::MethodUpdate;
+        // Before anything is sent: the next check-in is periodical even if this one fails.
+        settings.setValue(SettingsKeys::InstalledVersion, ApiWire::Version);
+    }
+    bool isNew = false;
+    const std::wstring id = getClientGuid(isNew);
+    setDeviceId(id);
+    if (isNew)
+        method = ApiWire::MethodInstall;
+    else
+        checkedIn = true;
+
+    log.write(ApiLog::Checkin, ApiLog::RequestTo, toNarrowString(CheckinUrl));
+    if (!request.openPost(CheckinUrl)) {
+        log.write(ApiLog::CannotOpen);
+        return false;
+    }
+    if (!request.setHeader(ApiWire::ContentTypeHeader, ApiWire::FormContentType)) {
+        log.write(ApiLog::CannotSetHeader);
+        return false;
+    }
+    request.relaxCertificateChecksOnXp();
+
+    FormBody body;
+    body.add(ApiWire::DeviceIdField, id)
+        .add(ApiWire::VersionField, ApiWire::Version)
+        .add(ApiWire::BrandField, brandValue())
+        .add(ApiWire::MethodField, method)
+        .add(ApiWire::PlatformField, ApiWire::Platform);
+    addOsFields(body);
+    if (!request.send(body.text())) {
+        log.write(ApiLog::CannotSend);
+        return false;
+    }
+    // Whatever the status: a non-empty object is a reply worth storing.
+    const std::wstring reply = request.responseText();
+    log.write(ApiLog::Posted, body.loggedText(), ApiLog::Received, loggedReply(reply));
+    return parseCheckinResponse(reply);
+}
+
+bool ServerApiOperator::parseCheckinResponse(const std::wstring& text)
+{
+    if (text.empty())
+        return false;
+    Logger& log = Logger::instance();
+    log.write(ApiLog::CheckinResponse, loggedReply(text));
+
+    Tree reply;
+    try {
+        std::wistringstream stream(text);
+        boost::property_tree::read_json(stream, reply);
+    } catch (const boost::property_tree::json_parser_error& error) {
+        log.write(ApiLog::CheckinJsonError, error.line());
+        return false;
+    }
+    if (reply.empty()) {
+        log.write(ApiLog::CheckinJsonEmpty);
+        return false;
+    }
+    mainSettings().putChild(SettingsKeys::LastLoginRequestInfo, reply);
+    handleCheckinResponse();
+    return true;
+}
+
+void ServerApiOperator::handleCheckinResponse()
+{
+    try {
+        copyCheckinSettings(mainSettings());
+        if (settingsChangedCallback)
+            settingsChangedCallback();
+    } catch (const std::exception& error) {
+        Logger::instance().write(ApiLog::HandleCheckinResponse, error.what());
+    } catch (...) {
+        Logger::instance().write(ApiLog::HandleCheckinResponse, ApiLog::UnknownException);
+    }
+}
+
+RemoteServerResponse ServerApiOperator::requestServerData(const std::wstring& url, const BodyBuilder& buildBody,
+                                                          const ResponseHandler& handler, bool useToken)
+{
+    if (!checkedIn && !checkin())
+        return makeServerResponse(500, ApiMessage::CheckinFailed);
+
+    WinHttpRequest request;
+    if (!request.create())
+        return makeServerResponse(500, ApiMessage::CannotCreateRequest);
+    const std::wstring id = currentDeviceId();
+    if (id.empty())
+        return makeServerResponse(500, ApiMessage::EmptyGuid);
+    // Built only now, so that it carries the identifier that the check-in above may just have set.
+    const FormBody body = buildBody(id);
+
+    Logger& log = Logger::instance();
+    log.write(ApiLog::RequestServerData, ApiLog::RequestTo, toNarrowString(url), ApiLog::QueryMark, body.loggedText());
+    if (!request.openPost(url))
+        return makeServerResponse(500, ApiMessage::CannotOpen);
+    ConfigSection& settings = mainSettings();
+    if (useToken && settings.hasValue(SettingsKeys::VpnUserToken))
+        request.setHeader(ApiWire::AuthorizationHeader,
+                          ApiWire::BearerPrefix + settings.getValue<std::wstring>(SettingsKeys::VpnUserToken));
+    if (!request.setHeader(ApiWire::ContentTypeHeader, ApiWire::FormContentType))
+        return makeServerResponse(400, ApiMessage::CannotSetHeader);
+    request.relaxCertificateChecksOnXp();
+
+    if (!request.send(body.text())) {
+        LOG_ERROR << ApiLog::RequestServerData << ApiLog::SendFailedTo << url << ApiLog::WithParams
+                  << body.loggedText() << getLastErrorText();
+        return makeServerResponse(502, ApiMessage::SendFailed);
+    }
+
+    const long status = request.status();
+    if (status == 200) {
+        const std::wstring reply = request.responseText();
+        log.write(ApiLog::Posted, body.loggedText(), ApiLog::Received, loggedReply(reply));
+        return handler(reply);
+    }
+    if (status == 401) {
+        log.write(ApiLog::RequestServerData, ApiLog::Got401);
+        return makeServerResponse(401, ApiMessage::TokenExpired);
+    }
+    const std::wstring statusText = request.statusText();
+    log.write(ApiLog::UnexpectedCode, status, ApiLog::WithStatus, toNarrowString(statusText));
+    return makeServerResponse(502, statusText);
+}

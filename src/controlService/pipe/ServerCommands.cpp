@@ -1,0 +1,227 @@
+// The commands of one pipe connection: what each request code reads, does and answers.
+#include "CommandsServer.h"
+
+#include "PipeClientLaunch.h"
+#include "PipeLogTexts.h"
+
+#include "IConfigSectionManager.h"
+#include "settings/ConfigSection.h"
+#include "settings/SettingsKeys.h"
+
+#include "Logger.h"
+#include "PipeCommands.h"
+#include "StringHelpers.h"
+
+namespace {
+
+// True for `branch` itself and every path below it.
+bool inBranch(const std::wstring& path, const std::wstring& branch)
+{
+    return path.compare(0, branch.size(), branch) == 0 && (path.size() == branch.size() || path[branch.size()] == L'.');
+}
+
+// The value as a log line shows it: account data never reaches the log.
+std::string loggedValue(const std::wstring& path, const std::wstring& value)
+{
+    if (value.empty())
+        return PipeLog::MissingSetting;
+    if (inBranch(path, SettingsKeys::Hidden))
+        return PipeLog::HiddenValue;
+    return toNarrowString(value);
+}
+
+} // namespace
+
+void CommandsServer::serveRequest()
+{
+    std::uint8_t code = 0;
+    try {
+        code = buffer.readByte();
+        runCommand(code);
+    } catch (const missing_setting&) {
+        Logger::instance().write(PipeLog::MalformedRequest, serverId, PipeLog::WithCode, code);
+    } catch (const malformed_message&) {
+        Logger::instance().write(PipeLog::MalformedRequest, serverId, PipeLog::WithCode, code);
+    } catch (const std::exception& error) {
+        Logger::instance().write(PipeLog::RequestFailed, serverId, PipeLog::WithCode, code, error.what());
+    } catch (...) {
+        Logger::instance().write(PipeLog::RequestFailed, serverId, PipeLog::WithCode, code, PipeLog::UnknownError);
+    }
+}
+
+void CommandsServer::runCommand(std::uint8_t code)
+{
+    switch (code) {
+    case CMD_GET_SETTING:
+        getSetting();
+        break;
+    case CMD_SET_SETTING:
+        setSetting();
+        break;
+    case CMD_NOOP:
+        readString();
+        break;
+    case CMD_LIST_SETTINGS:
+        listChildren(false);
+        break;
+    case CMD_LIST_FOLDERS:
+        listChildren(true);
+        break;
+    case CMD_REMOVE_SETTING:
+        removeSetting();
+        break;
+    case CMD_SET_USER:
+        setUser();
+        break;
+    case CMD_SET_REQUIRED_STATE:
+        manager->setRequiredState(readString() == L"true");
+        break;
+    case CMD_GET_UPDATE_URL:
+        replyString(manager->getUpdateUrlIfAvailable());
+        Logger::instance().write(PipeLog::UpdateUrl, toNarrowString(manager->getUpdateUrlIfAvailable()));
+        break;
+    case CMD_RUN_UPDATE:
+        replyByte(manager->runUpdate() ? 1 : 0);
+        break;
+    case CMD_LAUNCH_APP:
+        launchApp();
+        break;
+    case CMD_RESTART_UPDATE_CHECK:
+        manager->restartUpdateCheck();
+        break;
+    case CMD_POST_LOGS:
+        replyByte(manager->postLogs() ? 1 : 0);
+        break;
+    case CMD_GET_VPN_STATE:
+        replyByte(static_cast<std::uint8_t>(manager->getVpnState()));
+        break;
+    case CMD_GET_SERVERS_LIST:
+        replyString(manager->requestServersList().message);
+        break;
+    case CMD_CONNECT_TO_SERVER: {
+        const std::wstring serverId = readString();
+        manager->connectToServer(serverId);
+        manager->setRequiredState(true);
+        break;
+    }
+    default:
+        // No command: nothing is read, done or sent.
+        break;
+    }
+}
+
+void CommandsServer::getSetting()
+{
+    const std::wstring name = readString();
+    // Every user of the machine reads the general section; the stored password is nobody's to read back.
+    const bool readable = section != nullptr && !(inGeneralSection() && name == SettingsKeys::VpnUserPassword);
+    std::wstring value;
+    buffer.startMessage();
+    if (readable && section->hasValue(name)) {
+        value = section->getValue<std::wstring>(name);
+        buffer.appendString(value);
+    } else {
+        buffer.appendInt32(-1);
+    }
+    buffer.send(pipe.get());
+    if (section == nullptr)
+        Logger::instance().write(PipeLog::NoSection, serverId);
+    Logger::instance().write(PipeLog::SettingRequested, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
+                             PipeLog::Equals, loggedValue(name, value));
+}
+
+void CommandsServer::setSetting()
+{
+    const std::wstring name = readString();
+    const std::wstring value = readString();
+    if (!mayChange(name))
+        return;
+    section->setValue(name, value);
+    Logger::instance().write(PipeLog::SettingChanged, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
+                             PipeLog::Assigned, loggedValue(name, value));
+    manager->saveConfigSection(userSid);
+}
+
+bool CommandsServer::mayChange(const std::wstring& name)
+{
+    if (section == nullptr) {
+        Logger::instance().write(PipeLog::NoSection, serverId);
+        return false;
+    }
+    // The server's check-in answer decides, among other things, which program the service downloads and starts.
+    if (inGeneralSection() && inBranch(name, SettingsKeys::LastLoginRequestInfo)) {
+        Logger::instance().write(PipeLog::ServerDataChangeRefused, toNarrowString(userSid), PipeLog::Colon,
+                                 toNarrowString(name));
+        return false;
+    }
+    return true;
+}
+
+void CommandsServer::listChildren(bool folders)
+{
+    const std::wstring path = readString();
+    std::vector<std::wstring> names;
+    if (section != nullptr)
+        names = folders ? section->listFolders(path) : section->listSettings(path);
+    else
+        Logger::instance().write(PipeLog::NoSection, serverId);
+    buffer.startMessage();
+    buffer.appendInt32(static_cast<std::int32_t>(names.size()));
+    for (const std::wstring& name : names)
+        buffer.appendString(name);
+    buffer.send(pipe.get());
+    Logger::instance().write(folders ? PipeLog::ListFoldersCalled : PipeLog::ListSettingsCalled);
+}
+
+void CommandsServer::removeSetting()
+{
+    const std::wstring name = readString();
+    if (!mayChange(name))
+        return;
+    section->removeValue(name);
+    Logger::instance().write(PipeLog::Setting, toNarrowString(name), PipeLog::RemovedFor, toNarrowString(userSid));
+    manager->saveConfigSection(userSid);
+}
+
+void CommandsServer::setUser()
+{
+    const std::wstring sid = readString();
+    manager->saveUserAndMainSettings(userSid);
+    const std::wstring previous = std::exchange(userSid, sid);
+    Logger::instance().write(PipeLog::SetUserCalled, toNarrowString(sid));
+    ConfigSection* const next = manager->getConfigUser(sid);
+    if (next == nullptr) {
+        // A text that is no SID names no section: the connection stays with its user.
+        userSid = previous;
+        Logger::instance().write(PipeLog::SetUserRefused, toNarrowString(sid));
+        return;
+    }
+    section = next;
+}
+
+void CommandsServer::launchApp()
+{
+    const std::wstring commandLine = readString();
+    launchAsPipeClient(pipe.get(), commandLine, *manager);
+}
+
+void CommandsServer::replyByte(std::uint8_t value)
+{
+    buffer.startMessage();
+    buffer.appendByte(value);
+    buffer.send(pipe.get());
+}
+
+void CommandsServer::replyString(const std::wstring& value)
+{
+    buffer.startMessage();
+    buffer.appendString(value);
+    buffer.send(pipe.get());
+}
+
+std::wstring CommandsServer::readString()
+{
+    std::wstring text;
+    buffer.readString(text);
+    return text;
+}

@@ -1,0 +1,139 @@
+#include "ServerPool.h"
+
+#include "PipeLogTexts.h"
+
+#include "Logger.h"
+
+#include <cstdio>
+
+namespace {
+
+// After a failed pipe creation: the next attempt comes this much later, not at once, so that a
+// pipe name that cannot be had does not turn the loop into a busy one filling the log.
+constexpr DWORD RetryPauseMs = 1000;
+// How long the pool's end waits for the accept loop, which Close has already woken.
+constexpr DWORD AcceptLoopEndMs = 5000;
+
+} // namespace
+
+ServerPool::ServerPool(const std::wstring& pipeName, IConfigSectionManager* manager)
+    : manager(manager)
+    , pipeName(pipeName)
+    , stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    , loopEnded(CreateEventW(nullptr, TRUE, TRUE, nullptr))
+{
+}
+
+ServerPool::~ServerPool()
+{
+    bool running = false;
+    {
+        std::lock_guard<std::mutex> lock(serversMutex);
+        const bool loopRunning = WaitForSingleObject(loopEnded.get(), 0) == WAIT_TIMEOUT;
+        running = !stopping && (loopRunning || !servers.empty());
+    }
+    // A pool that was never closed still has threads that use it.
+    if (running)
+        Close();
+    if (WaitForSingleObject(loopEnded.get(), AcceptLoopEndMs) == WAIT_TIMEOUT)
+        Logger::instance().write(PipeLog::AcceptLoopStillRunning);
+}
+
+void ServerPool::acceptLoop()
+{
+    ResetEvent(loopEnded.get());
+    for (;;) {
+        const auto server = std::make_shared<CommandsServer>(this, manager, pipeName);
+        {
+            std::lock_guard<std::mutex> lock(serversMutex);
+            if (stopping)
+                break;
+            // Close finds the instance here, or the loop finds stopping set: never neither.
+            waitingServer = server;
+        }
+        if (!server->waitForClient()) {
+            if (!server->hasPipe())
+                WaitForSingleObject(stopEvent.get(), RetryPauseMs);
+            continue;
+        }
+        Logger::instance().write(PipeLog::ServerConnected);
+
+        std::lock_guard<std::mutex> lock(serversMutex);
+        if (stopping)
+            break;
+        HANDLE thread = CreateThread(nullptr, 0, CommandsServer::InstanceThread, server.get(), 0, nullptr);
+        if (thread != nullptr) {
+            servers.push_back(Entry { UniqueHandle(thread), server });
+        } else {
+            char line[64];
+            std::snprintf(line, sizeof line, PipeLog::CreateThreadFailed, static_cast<int>(GetLastError()));
+            Logger::instance().write(line);
+        }
+    }
+    Logger::instance().write(PipeLog::FinishPoolThread);
+    SetEvent(loopEnded.get());
+}
+
+bool ServerPool::isActive()
+{
+    std::lock_guard<std::mutex> lock(serversMutex);
+    if (stopping)
+        return false;
+    for (const Entry& entry : servers) {
+        if (!entry.server->hasPipe())
+            return false;
+    }
+    return waitingServer != nullptr && waitingServer->hasPipe();
+}
+
+void ServerPool::Close()
+{
+    Logger::instance().write(PipeLog::CloseAll);
+    {
+        std::lock_guard<std::mutex> lock(serversMutex);
+        stopping = true;
+    }
+    SetEvent(stopEvent.get());
+
+    // With stopping set nobody else changes the list.
+    for (Entry& entry : servers) {
+        entry.server->Close(entry.thread.get());
+        WaitForSingleObject(entry.thread.get(), INFINITE);
+        entry.thread.reset();
+        Logger::instance().write(PipeLog::ThreadClosed, entry.server->id());
+    }
+    servers.clear();
+
+    std::shared_ptr<CommandsServer> waiting;
+    {
+        std::lock_guard<std::mutex> lock(serversMutex);
+        waiting = std::move(waitingServer);
+    }
+    if (waiting)
+        waiting->Close(nullptr);
+    waiting.reset();
+    Logger::instance().write(PipeLog::CloseDone);
+}
+
+int ServerPool::nextServerId()
+{
+    return serverIdCounter++;
+}
+
+int ServerPool::releaseServerId()
+{
+    return serverIdCounter--;
+}
+
+void ServerPool::removeServer(CommandsServer* server)
+{
+    std::lock_guard<std::mutex> lock(serversMutex);
+    if (stopping)
+        return;
+    for (auto entry = servers.begin(); entry != servers.end(); ++entry) {
+        if (entry->server.get() == server) {
+            servers.erase(entry);
+            return;
+        }
+    }
+}
