@@ -5,7 +5,7 @@
 #include "HttpTexts.h"
 
 #include "IConfigSectionManager.h"
-#include "ProgramVersion.h"
+#include "ProductVersion.h"
 #include "VpnState.h"
 #include "settings/ConfigManager.h"
 #include "settings/SettingsKeys.h"
@@ -14,6 +14,13 @@
 #include "StringHelpers.h"
 
 #include <stdexcept>
+
+namespace {
+
+// The update type the service installs on its own, without asking the user.
+constexpr const wchar_t* SilentUpdateType = L"silent";
+
+} // namespace
 
 void LocalHttpServer::ping(HttpRequest* request)
 {
@@ -67,7 +74,7 @@ void LocalHttpServer::checkForUpdate(HttpRequest* request)
 {
     const std::wstring type = mainSettings().getValue<std::wstring>(SettingsKeys::UpdateType);
     const std::wstring version = mainSettings().getValue<std::wstring>(SettingsKeys::OfferedVersion);
-    const std::string body = version != ProgramVersion && type != SilentUpdateType ? toNarrowString(type)
+    const std::string body = version != ProductVersion && type != SilentUpdateType ? toNarrowString(type)
                                                                                    : HttpBody::UpToDate;
     sendText(request, 200, HttpReason::Ok, body.c_str());
 }
