@@ -2,8 +2,6 @@
 // failures of handlers, and starting and stopping while requests run.
 #include "HttpServerFixture.h"
 
-#include "settings/SettingsKeys.h"
-
 #include <future>
 #include <stdexcept>
 
