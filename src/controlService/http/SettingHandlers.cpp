@@ -1,0 +1,75 @@
+// Reading and writing one setting of the general section by its dotted path.
+#include "LocalHttpServer.h"
+
+#include "HttpTexts.h"
+
+#include "settings/ConfigManager.h"
+#include "settings/SettingsKeys.h"
+
+#include "Logger.h"
+#include "StringHelpers.h"
+
+#include <optional>
+
+namespace {
+
+// The last check-in answer names the program the service downloads and starts: only the server sets it.
+bool isServerOwned(const std::wstring& path)
+{
+    const std::wstring branch = SettingsKeys::LastLoginRequestInfo;
+    return path.compare(0, branch.size(), branch) == 0 && (path.size() == branch.size() || path[branch.size()] == L'.');
+}
+
+// Every local user reaches this server: the stored password is never handed out.
+bool isSecret(const std::wstring& path)
+{
+    return path == SettingsKeys::VpnUserPassword;
+}
+
+std::string headerText(const char* text, USHORT length)
+{
+    return text == nullptr ? std::string() : std::string(text, length);
+}
+
+} // namespace
+
+void LocalHttpServer::getSetting(HttpRequest* request)
+{
+    const auto fields =
+        requiredFields(request, getPostBody(request), { "name" }, HttpBody::NameNotFound, HttpLog::GetSetting);
+    if (!fields)
+        return;
+    const std::string& name = fields->at(0);
+    Logger::instance().write(HttpLog::RequestedSetting, name);
+    const std::wstring path = toWideString(name);
+    const std::string value = isSecret(path) ? std::string() : toNarrowString(mainSettings().getValue<std::wstring>(path));
+    sendText(request, 200, HttpReason::Ok, value.c_str());
+}
+
+void LocalHttpServer::setSetting(HttpRequest* request)
+{
+    // Name and value come from two headers of their own, not from the body.
+    std::optional<std::wstring> name;
+    std::optional<std::wstring> value;
+    const HTTP_REQUEST_HEADERS& headers = request->Headers;
+    for (USHORT i = 0; i < headers.UnknownHeaderCount; ++i) {
+        const HTTP_UNKNOWN_HEADER& header = headers.pUnknownHeaders[i];
+        const std::string headerName = headerText(header.pName, header.NameLength);
+        const std::string headerValue = headerText(header.pRawValue, header.RawValueLength);
+        if (headerName == "name")
+            name = toWideString(headerValue);
+        else if (headerName == "value")
+            value = toWideString(headerValue);
+    }
+    if (!name || !value) {
+        sendText(request, 400, HttpReason::BadRequest, HttpBody::NameOrValueNotFound);
+        return;
+    }
+    if (isServerOwned(*name)) {
+        LOG_ERROR << HttpLog::SetSetting << HttpLog::ReadOnlySetting << *name;
+        sendText(request, 400, HttpReason::BadRequest, HttpBody::ReadOnlySetting);
+        return;
+    }
+    mainSettings().setValue(*name, *value);
+    sendText(request, 200, HttpReason::Ok, HttpBody::Success);
+}
