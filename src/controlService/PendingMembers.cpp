@@ -1,7 +1,7 @@
-// What the service does through the members that have not joined it yet: the update downloader,
-// the VPN daemon controller, the API client and the HTTP server. Until a member joins, the work
-// that needs it logs that there is nothing to run and reports failure; nothing here pretends to
-// work. When a member joins, its calls replace the bodies below.
+// What the service does through its members: the update downloader, the VPN daemon controller,
+// the API client and the HTTP server. Until a member joins, the work that needs it logs that there
+// is nothing to run and reports failure; nothing here pretends to work. When a member joins, its
+// calls replace the bodies below.
 #include "ZazozeControlService.h"
 
 #include "VpnState.h"
@@ -20,10 +20,9 @@ const wchar_t* const NoApiClientMessage = L"The API client is not available";
 
 } // namespace
 
-// UpdateCheckThread: runCheckinLoop with the API client's check-in.
 void ZazozeControlService::runUpdateChecks()
 {
-    Logger::instance().write(NoApiClientForCheckin);
+    runCheckinLoop([this] { return apiOperator.checkin(); });
 }
 
 // winServerThread: the HTTP server started on chooseLocalHttpPort, then its request loop.
@@ -70,11 +69,9 @@ std::wstring ZazozeControlService::vpnConfigFolder() const
     return AppdataPath + L"ovpn_config";
 }
 
-// postLogs: the API client's log upload.
-bool ZazozeControlService::postLogfiles(const std::wstring&)
+bool ZazozeControlService::postLogfiles(const std::wstring& fields)
 {
-    Logger::instance().write(NoLogUpload);
-    return false;
+    return apiOperator.postLogfiles(fields);
 }
 
 bool ZazozeControlService::runUpdate()
@@ -101,53 +98,48 @@ RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring&)
     return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
 }
 
-RemoteServerResponse ZazozeControlService::apiClientMissing(const char* operation)
-{
-    Logger::instance().write(operation, NoApiClient);
-    return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
-}
-
+// The API operations reach the server unchanged; what they throw is for the front end to catch.
 RemoteServerResponse ZazozeControlService::requestProductsList()
 {
-    return apiClientMissing("ZazozeControlService::requestProductsList");
+    return apiOperator.requestProductsList();
 }
 
 RemoteServerResponse ZazozeControlService::requestOrders()
 {
-    return apiClientMissing("ZazozeControlService::requestOrders");
+    return apiOperator.requestOrders();
 }
 
 RemoteServerResponse ZazozeControlService::requestServersList()
 {
-    return apiClientMissing("ZazozeControlService::requestServersList");
+    return apiOperator.requestServersList();
 }
 
 RemoteServerResponse ZazozeControlService::requestLogin()
 {
-    return apiClientMissing("ZazozeControlService::requestLogin");
+    return apiOperator.requestLogin();
 }
 
 RemoteServerResponse ZazozeControlService::requestRegister()
 {
-    return apiClientMissing("ZazozeControlService::requestRegister");
+    return apiOperator.requestRegister();
 }
 
-RemoteServerResponse ZazozeControlService::requestPasswordReset(const std::wstring&)
+RemoteServerResponse ZazozeControlService::requestPasswordReset(const std::wstring& email)
 {
-    return apiClientMissing("ZazozeControlService::requestPasswordReset");
+    return apiOperator.requestPasswordReset(email);
 }
 
-RemoteServerResponse ZazozeControlService::requestSupport(const std::wstring&, std::wstring)
+RemoteServerResponse ZazozeControlService::requestSupport(const std::wstring& message, std::wstring address)
 {
-    return apiClientMissing("ZazozeControlService::requestSupport");
+    return apiOperator.requestSupport(message, address);
 }
 
 RemoteServerResponse ZazozeControlService::requestAccountLimits()
 {
-    return apiClientMissing("ZazozeControlService::requestAccountLimits");
+    return apiOperator.requestAccountLimits();
 }
 
 RemoteServerResponse ZazozeControlService::notifyAutologin()
 {
-    return apiClientMissing("ZazozeControlService::notifyAutologin");
+    return apiOperator.notifyAutologin();
 }

@@ -70,13 +70,10 @@ constexpr const char* IgnoringThreads = "Ignoring unfinished threads to speed-up
 constexpr const char* Destructor = "ZazozeControlService::~ZazozeControlService";
 
 // What cannot run while the member that runs it is not part of the service.
-constexpr const char* NoApiClientForCheckin = "ZazozeControlService::UpdateCheckThread: no API client, no check-in to run";
 constexpr const char* NoHttpServer = "ZazozeControlService::winServerThread: no HTTP server to run";
 constexpr const char* NoDaemonController = "ZazozeControlService::applyRequiredState: no VPN daemon controller, nothing to apply";
 constexpr const char* NoConnect = "ZazozeControlService::connectToServer: no API client and no VPN daemon controller, nothing connected";
 constexpr const char* NoUpdateDownloader = "ZazozeControlService::runUpdate: no update downloader, nothing started";
 constexpr const char* NoUpdateOffer = "ZazozeControlService::getUpdateUrlIfAvailable: no update downloader, no update offered";
-constexpr const char* NoApiClient = "the API client is not available";
-constexpr const char* NoLogUpload = "ZazozeControlService::postLogs: the API client is not available, nothing uploaded";
 
 } // namespace ServiceLog

@@ -22,6 +22,7 @@ ZazozeControlService::ZazozeControlService()
     : CServiceBase(ServiceName)
     , serverPool(CommandsPipeName, this)
 {
+    apiOperator.setSettingsChangedCallback([this] { onSettingsUpdated(); });
 }
 
 ZazozeControlService::~ZazozeControlService()

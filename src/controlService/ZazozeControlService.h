@@ -4,6 +4,7 @@
 
 #include "IConfigSectionManager.h"
 #include "ServiceLogTexts.h"
+#include "api/ServerApiOperator.h"
 #include "pipe/ServerPool.h"
 
 #include "CrashInvestigatable.h"
@@ -89,7 +90,6 @@ protected:
     void stopHttpServer();
     std::wstring vpnConfigFolder() const;
     bool postLogfiles(const std::wstring& fields);
-    RemoteServerResponse apiClientMissing(const char* operation);
 
     ServerPool serverPool;
     UniqueHandle updateEvent;
@@ -101,5 +101,6 @@ protected:
     // Here, in this order, join: updDownloader (UpdateDownloader), vpnController
     // (OpenVpnStateController), apiOperator (ServerApiOperator, with onSettingsUpdated as its
     // settings-changed callback) and httpServer (LocalHttpServer, given this service).
+    ServerApiOperator apiOperator;
     std::atomic<bool> stopping { false };
 };
