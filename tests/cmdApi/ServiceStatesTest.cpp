@@ -4,6 +4,12 @@
 #include "ServiceFixture.h"
 #include "TempFolder.h"
 
+#include "CommandsClient.h"
+#include "PipeCommands.h"
+#include "PipeMessage.h"
+
+#include <optional>
+
 #include <regex>
 #include <string>
 #include <vector>
@@ -173,3 +179,70 @@ TEST_P(ServiceStates, ExportResultConsoleTextAndLog)
 
 INSTANTIATE_TEST_SUITE_P(CmdApi, ServiceStates, ::testing::ValuesIn(Cases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+
+// One connection to the running service's pipe, as any other local client has it.
+class ServicePipe {
+public:
+    ServicePipe() : client(CommandsPipeName) { EXPECT_TRUE(client.connect()); }
+
+    void set(const std::wstring& name, const std::wstring& value)
+    {
+        PipeMessage& message = client.buffer();
+        message.startMessage();
+        message.appendByte(CMD_SET_SETTING);
+        message.appendString(name);
+        message.appendString(value);
+        ASSERT_TRUE(message.send(client.pipe()));
+    }
+
+    // The stored value, or none when the service answers with an absent string.
+    std::optional<std::wstring> get(const std::wstring& name)
+    {
+        PipeMessage& message = client.buffer();
+        message.startMessage();
+        message.appendByte(CMD_GET_SETTING);
+        message.appendString(name);
+        EXPECT_TRUE(message.send(client.pipe()));
+        EXPECT_TRUE(message.readFrom(client.pipe()));
+        std::wstring value;
+        try {
+            message.readString(value);
+        } catch (const missing_setting&) {
+            return std::nullopt;
+        }
+        return value;
+    }
+
+private:
+    CommandsClient client;
+};
+
+} // namespace
+
+TEST(ServiceLogOut, VpnUserLogOutRemovesTheStoredAccount)
+{
+    bringServiceTo(Service::Running);
+    const std::wstring login = L"Hidden.VpnUser.login", token = L"Hidden.VpnUser.token",
+                       rememberMe = L"Hidden.VpnUser.rememberMe", other = L"Internal.logoutTestKeep";
+    {
+        ServicePipe pipe;
+        pipe.set(login, L"someone@example.com");
+        pipe.set(L"Hidden.VpnUser.password", L"secret");
+        pipe.set(token, L"token-value");
+        pipe.set(rememberMe, L"true");
+        pipe.set(other, L"kept");
+        ASSERT_EQ(pipe.get(token), std::optional<std::wstring>(L"token-value"));
+    }
+
+    EXPECT_EQ(callInFreshProcess("vpnUserLogOut").result, "done");
+
+    // The password is never answered over the pipe, so only the other three can be read back.
+    ServicePipe pipe;
+    EXPECT_EQ(pipe.get(login), std::nullopt);
+    EXPECT_EQ(pipe.get(token), std::nullopt);
+    EXPECT_EQ(pipe.get(rememberMe), std::nullopt);
+    EXPECT_EQ(pipe.get(other), std::optional<std::wstring>(L"kept"));
+    runServiceProgram(L"-remove");
+}
