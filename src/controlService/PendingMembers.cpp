@@ -1,7 +1,7 @@
-// What the service does through its members: the update downloader, the VPN daemon controller,
-// the API client and the HTTP server. Until a member joins, the work that needs it logs that there
-// is nothing to run and reports failure; nothing here pretends to work. When a member joins, its
-// calls replace the bodies below.
+// What the service does through the members that have not joined it yet: the update downloader,
+// the VPN daemon controller, the API client and the HTTP server. Until a member joins, the work
+// that needs it logs that there is nothing to run and reports failure; nothing here pretends to
+// work. When a member joins, its calls replace the bodies below.
 #include "ZazozeControlService.h"
 
 #include "VpnState.h"
