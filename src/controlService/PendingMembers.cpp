@@ -1,5 +1,5 @@
-// What the service does through the members that have not joined it yet: the update downloader,
-// the VPN daemon controller, the API client and the HTTP server. Until a member joins, the work
+// What the service does through the members that have not joined it yet: the VPN daemon
+// controller, the API client and the HTTP server. Until a member joins, the work
 // that needs it logs that there is nothing to run and reports failure; nothing here pretends to
 // work. When a member joins, its calls replace the bodies below.
 #include "ZazozeControlService.h"
@@ -42,17 +42,6 @@ void ZazozeControlService::setVpnControlPort(int)
 {
 }
 
-// Stop: the update downloader's cancel flag.
-void ZazozeControlService::cancelUpdateDownload()
-{
-}
-
-// The update downloader's running flag.
-bool ZazozeControlService::updateDownloadRunning() const
-{
-    return false;
-}
-
 // Stop: the daemon controller's stop.
 void ZazozeControlService::stopVpnDaemon()
 {
@@ -72,18 +61,6 @@ std::wstring ZazozeControlService::vpnConfigFolder() const
 bool ZazozeControlService::postLogfiles(const std::wstring& fields)
 {
     return apiOperator.postLogfiles(fields);
-}
-
-bool ZazozeControlService::runUpdate()
-{
-    Logger::instance().write(NoUpdateDownloader);
-    return false;
-}
-
-std::wstring ZazozeControlService::getUpdateUrlIfAvailable()
-{
-    Logger::instance().write(NoUpdateOffer);
-    return std::wstring();
 }
 
 // No daemon can run without its controller: the state follows the user's wish alone.

@@ -73,7 +73,5 @@ constexpr const char* Destructor = "ZazozeControlService::~ZazozeControlService"
 constexpr const char* NoHttpServer = "ZazozeControlService::winServerThread: no HTTP server to run";
 constexpr const char* NoDaemonController = "ZazozeControlService::applyRequiredState: no VPN daemon controller, nothing to apply";
 constexpr const char* NoConnect = "ZazozeControlService::connectToServer: no API client and no VPN daemon controller, nothing connected";
-constexpr const char* NoUpdateDownloader = "ZazozeControlService::runUpdate: no update downloader, nothing started";
-constexpr const char* NoUpdateOffer = "ZazozeControlService::getUpdateUrlIfAvailable: no update downloader, no update offered";
 
 } // namespace ServiceLog

@@ -2,6 +2,7 @@
 #include "ZazozeControlService.h"
 
 #include "ProductVersion.h"
+#include "RunningFlag.h"
 #include "settings/ConfigManager.h"
 #include "settings/SettingsKeys.h"
 
@@ -18,18 +19,6 @@ namespace {
 constexpr int FirstHttpPort = 666;
 constexpr int LastHttpPort = 999;
 const char* const LoopbackHost = "127.0.0.1";
-
-// Set for as long as the worker runs, cleared also when an exception ends it.
-class RunningFlag {
-public:
-    explicit RunningFlag(std::atomic<bool>& flag) noexcept : flag_(flag) { flag_ = true; }
-    ~RunningFlag() { flag_ = false; }
-    RunningFlag(const RunningFlag&) = delete;
-    RunningFlag& operator=(const RunningFlag&) = delete;
-
-private:
-    std::atomic<bool>& flag_;
-};
 
 // Seconds as the millisecond time-out of a wait, in 32-bit arithmetic.
 DWORD milliseconds(int seconds)

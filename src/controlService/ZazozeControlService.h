@@ -6,6 +6,7 @@
 #include "ServiceLogTexts.h"
 #include "api/ServerApiOperator.h"
 #include "pipe/ServerPool.h"
+#include "update/UpdateDownloader.h"
 
 #include "CrashInvestigatable.h"
 #include "Handles.h"
@@ -76,6 +77,10 @@ protected:
     void SettingsThread();
     void winServerThread();
 
+    // The asynchronous update's work item, and the download and launch it runs.
+    void updateAsynchronously();
+    void update();
+
     // The form fields of a log upload: the service's, the daemon's and the installer's logs.
     std::wstring logUploadFields();
 
@@ -98,7 +103,8 @@ protected:
     std::atomic<bool> asyncUpdateRunning { false };
     std::atomic<bool> checkOpenVpnStateThreadRunning { false };
     std::atomic<bool> lastCheckinSucceeded { true };
-    // Here, in this order, join: updDownloader (UpdateDownloader), vpnController
+    UpdateDownloader updDownloader;
+    // Here, in this order, join: vpnController
     // (OpenVpnStateController), apiOperator (ServerApiOperator, with onSettingsUpdated as its
     // settings-changed callback) and httpServer (LocalHttpServer, given this service).
     ServerApiOperator apiOperator;

@@ -407,8 +407,6 @@ TEST_F(ServiceObject, OperationsWhoseMembersHaveNotJoinedReportFailure)
     EXPECT_EQ(connect.code, 500);
     EXPECT_STREQ(connect.statusText, "Internal Server Error");
     EXPECT_EQ(connect.message, L"The API client is not available");
-    EXPECT_FALSE(service.runUpdate());
-    EXPECT_EQ(service.getUpdateUrlIfAvailable(), L"");
 }
 
 TEST_F(ServiceObject, AShutdownWaitsForNoWorkerAndClosesTheEvents)

@@ -157,7 +157,8 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { L"nl1" })), "01");
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"false" })), "00");
 
-    // What needs members the service does not have yet answers as failing.
+    // The update: the start's check-in offered this version as a manual one, so there is no URL to
+    // hand out and nothing for the service to start.
     EXPECT_EQ(shown(client.ask(request(CMD_GET_UPDATE_URL))), "00 00 00 00");
     EXPECT_EQ(shown(client.ask(request(CMD_RUN_UPDATE))), "00");
 

@@ -129,6 +129,20 @@ void MockApi::scriptReply(const std::string& path, int status, const std::string
             body);
 }
 
+void MockApi::serveDownload(const std::string& name, int status, const std::string& bytes, unsigned chunkBytes,
+                            unsigned chunkDelayMs)
+{
+    control(port_, "POST",
+            "/__mock/download?name=" + queryEscape(name) + "&status=" + std::to_string(status) +
+                "&chunkBytes=" + std::to_string(chunkBytes) + "&chunkDelayMs=" + std::to_string(chunkDelayMs),
+            bytes);
+}
+
+std::wstring MockApi::downloadUrl(const std::wstring& name, const wchar_t* scheme) const
+{
+    return std::wstring(scheme) + L"://localhost:" + std::to_wstring(port_) + L"/download/" + name;
+}
+
 std::vector<MockRequest> MockApi::requests() const
 {
     std::istringstream json(control(port_, "GET", "/__mock/requests").body);

@@ -40,6 +40,13 @@ public:
     // A reply for one request on `path`; queued replies are given in the order queued.
     void queueReply(const std::string& path, int status, const std::string& body, unsigned delayMs = 0);
 
+    // Serves `bytes` with `status` on GET /download/<name> until the next reset; with chunkBytes,
+    // in chunks of that size (chunked transfer), each after chunkDelayMs.
+    void serveDownload(const std::string& name, int status, const std::string& bytes, unsigned chunkBytes = 0,
+                       unsigned chunkDelayMs = 0);
+    // "<scheme>://localhost:<port>/download/<name>"
+    std::wstring downloadUrl(const std::wstring& name, const wchar_t* scheme = L"http") const;
+
     // Every request since the last reset, oldest first (the control requests are not among them).
     std::vector<MockRequest> requests() const;
     std::vector<MockRequest> requestsTo(const std::string& path) const;

@@ -13,6 +13,14 @@ class Reply:
     delay_ms: int = 0
 
 
+@dataclass(frozen=True)
+class Download:
+    status: int
+    body: bytes
+    chunk_bytes: int = 0      # 0: the whole body at once, with a length
+    chunk_delay_ms: int = 0   # pause before each chunk
+
+
 class UnknownEndpoint(ValueError):
     pass
 
@@ -27,6 +35,7 @@ class Script:
             self._defaults = {path: Reply(200, endpoints.default_body(path)) for path in endpoints.ENDPOINTS}
             self._queues = {path: [] for path in endpoints.ENDPOINTS}
             self._requests = []
+            self._downloads = {}
 
     def set_reply(self, path, reply, once):
         """Replaces the path's standing reply, or with `once` queues one for a single request."""
@@ -45,6 +54,15 @@ class Script:
                 return None
             queue = self._queues[path]
             return queue.pop(0) if queue else self._defaults[path]
+
+    def set_download(self, name, download):
+        with self._lock:
+            self._downloads[name] = download
+
+    def download(self, name):
+        """The file served under `name`; None when no test has named it."""
+        with self._lock:
+            return self._downloads.get(name)
 
     def record(self, request):
         with self._lock:

@@ -9,6 +9,12 @@ Control interface (plain HTTP or HTTPS, never recorded):
                                            the request body becomes the reply body for P: its
                                            standing reply, or with once=1 one queued before it
   GET  /__mock/requests                    the recorded requests as a JSON array
+  POST /__mock/download?name=N&status=S[&chunkBytes=C&chunkDelayMs=D]
+                                           the request body is served, with status S, to
+                                           GET /download/N; with chunkBytes, in chunks of C bytes
+                                           (chunked transfer), each after a pause of D ms
+
+Downloads are recorded like endpoint requests.
 """
 
 import http.server
@@ -20,9 +26,10 @@ import sys
 import time
 import urllib.parse
 
-from script import Reply, UnknownEndpoint
+from script import Download, Reply, UnknownEndpoint
 
 CONTROL_PREFIX = "/__mock/"
+DOWNLOAD_PREFIX = "/download/"
 TLS_HANDSHAKE = 0x16
 # Bounds an idle kept-alive connection and a client that stops half-way.
 CONNECTION_TIMEOUT_S = 30
@@ -85,6 +92,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self._read_body()
         if target.path.startswith(CONTROL_PREFIX):
             self._control(target, body)
+        elif target.path.startswith(DOWNLOAD_PREFIX):
+            self._download(target, body)
         else:
             self._endpoint(target, body)
 
@@ -92,9 +101,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length") or 0)
         return self.rfile.read(length) if length > 0 else b""
 
-    def _endpoint(self, target, body):
+    def _record(self, target, body):
         scheme = "https" if isinstance(self.connection, ssl.SSLSocket) else "http"
-        # Recorded before any delay, so a test sees a request whose answer is still pending.
         self.server.script.record({
             "scheme": scheme,
             "method": self.command,
@@ -104,6 +112,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "body": body.decode("utf-8", errors="replace"),
             "form": parse_form(body),
         })
+
+    def _endpoint(self, target, body):
+        # Recorded before any delay, so a test sees a request whose answer is still pending.
+        self._record(target, body)
         reply = self.server.script.take_reply(target.path)
         if reply is None:
             self._send(404, json.dumps({"status": False, "error_message": "No such endpoint"}).encode())
@@ -111,6 +123,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if reply.delay_ms > 0:
             time.sleep(reply.delay_ms / 1000)
         self._send(reply.status, reply.body)
+
+    def _download(self, target, body):
+        self._record(target, body)
+        download = self.server.script.download(target.path[len(DOWNLOAD_PREFIX):])
+        if download is None:
+            self._send(404, b"no such download\n", "text/plain")
+            return
+        if download.chunk_bytes <= 0:
+            self._send(download.status, download.body, "application/octet-stream")
+            return
+        self.send_response(download.status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        try:
+            for start in range(0, len(download.body), download.chunk_bytes):
+                time.sleep(download.chunk_delay_ms / 1000)
+                chunk = download.body[start:start + download.chunk_bytes]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                self.wfile.flush()
+            self.wfile.write(b"0\r\n\r\n")
+        except OSError:
+            # The client gave up half-way, as a cancelled download does.
+            self.close_connection = True
 
     def _control(self, target, body):
         action = target.path[len(CONTROL_PREFIX):]
@@ -120,6 +156,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._send(200, b"reset\n", "text/plain")
         elif action == "reply" and self.command == "POST":
             self._script_reply(params, body)
+        elif action == "download" and self.command == "POST":
+            self._script_download(params, body)
         elif action == "requests" and self.command == "GET":
             records = json.dumps(self.server.script.requests(), ensure_ascii=False)
             self._send(200, records.encode("utf-8"))
@@ -143,6 +181,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
                        .encode(), "text/plain")
             return
         self._send(200, b"scripted\n", "text/plain")
+
+    def _script_download(self, params, body):
+        try:
+            name = params["name"]
+            status = int(params["status"])
+            chunk_bytes = int(params.get("chunkBytes", "0"))
+            chunk_delay_ms = int(params.get("chunkDelayMs", "0"))
+            if not name or "/" in name or not 100 <= status <= 599 or chunk_bytes < 0 or chunk_delay_ms < 0:
+                raise ValueError("name, status, chunkBytes or chunkDelayMs out of range")
+        except (KeyError, ValueError) as error:
+            self._send(400, f"bad download parameters ({error}); need name, status, optional chunkBytes, "
+                       f"chunkDelayMs\n".encode(), "text/plain")
+            return
+        self.server.script.set_download(name, Download(status, body, chunk_bytes, chunk_delay_ms))
+        self._send(200, b"serving\n", "text/plain")
 
     def _send(self, status, body, content_type="application/json; charset=utf-8"):
         self.send_response(status)

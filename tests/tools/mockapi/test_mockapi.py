@@ -89,6 +89,33 @@ class MockServerTest(unittest.TestCase):
                 connection.close()
         self.assertEqual([r["scheme"] for r in self.recorded()], ["https"] * 4 + ["http"] * 2)
 
+    def test_a_download_is_served_whole_or_in_chunks_with_its_status_and_recorded(self):
+        payload = bytes(range(256)) * 40
+        cases = (("whole", 200, ""), ("chunked", 200, "&chunkBytes=1000&chunkDelayMs=1"), ("missing", 404, ""))
+        for name, status, delivery in cases:
+            with self.subTest(name):
+                answer = self.control("POST", f"/__mock/download?name={name}.bin&status={status}{delivery}", payload)
+                self.assertEqual(answer[0], 200)
+                connection = self.connection("http")
+                try:
+                    connection.request("GET", f"/download/{name}.bin")
+                    response = connection.getresponse()
+                    self.assertEqual(response.status, status)
+                    self.assertEqual(response.read(), payload)
+                    self.assertEqual(response.getheader("Transfer-Encoding") == "chunked", bool(delivery))
+                finally:
+                    connection.close()
+        self.assertEqual(self.request("https", "/download/unnamed.bin", method="GET")[0], 404)
+        self.assertEqual(self.control("POST", "/__mock/download?name=a/b&status=200")[0], 400)
+        self.assertEqual([r["path"] for r in self.recorded()],
+                         ["/download/whole.bin", "/download/chunked.bin", "/download/missing.bin",
+                          "/download/unnamed.bin"])
+
+    def test_a_reset_forgets_the_downloads(self):
+        self.control("POST", "/__mock/download?name=f.bin&status=200", b"x")
+        self.control("POST", "/__mock/reset")
+        self.assertEqual(self.request("http", "/download/f.bin", method="GET")[0], 404)
+
     def test_a_failed_tls_handshake_leaves_the_server_serving(self):
         with socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT_S) as raw:
             raw.sendall(b"\x16\x03\x01\x00\x05hello")

@@ -1,0 +1,124 @@
+// The update offered by the last check-in: refused, offered to a client, or downloaded and started.
+#include "ZazozeControlService.h"
+
+#include "ProductVersion.h"
+#include "settings/ConfigManager.h"
+#include "settings/SettingsKeys.h"
+#include "update/UpdateFilePath.h"
+#include "update/UpdateTexts.h"
+
+#include "ComPtr.h"
+#include "FileHelpers.h"
+#include "Logger.h"
+#include "ProcessHelpers.h"
+#include "StringHelpers.h"
+
+#include <exception>
+
+using namespace UpdateLog;
+
+namespace {
+
+const wchar_t* const SilentUpdate = L"silent";
+const wchar_t* const ManualUpdate = L"manual";
+const wchar_t* const SilentSwitches = L" /S /update";
+const wchar_t* const UserSwitches = L" /update";
+
+// The installer's path quoted, so that a blank in the temporary folder cannot split it.
+std::wstring installerCommandLine(const std::wstring& path, const wchar_t* switches)
+{
+    return L"\"" + path + L"\"" + switches;
+}
+
+} // namespace
+
+bool ZazozeControlService::runUpdate()
+{
+    const std::wstring type = mainSettings().getValue<std::wstring>(SettingsKeys::UpdateType);
+    Logger::instance().write(Start, RunUpdate, toNarrowString(type));
+    if (type == ManualUpdate)
+        return false;
+    if (stopping)
+        return true;
+    try {
+        launchServiceWorker(&ZazozeControlService::updateAsynchronously);
+        return true;
+    } catch (DWORD error) {
+        Logger::instance().write(LaunchFailedWithError, error);
+    } catch (const std::exception& error) {
+        Logger::instance().write(LaunchFailedWith, error.what());
+    } catch (...) {
+        Logger::instance().write(LaunchFailedUnknown);
+    }
+    return false;
+}
+
+std::wstring ZazozeControlService::getUpdateUrlIfAvailable()
+{
+    Logger::instance().write(GetUpdateUrl);
+    ConfigSection& settings = mainSettings();
+    if (settings.getValue<std::wstring>(SettingsKeys::OfferedVersion) != ProductVersion
+        && settings.getValue<std::wstring>(SettingsKeys::UpdateType) != SilentUpdate)
+        return settings.getValue<std::wstring>(SettingsKeys::UpdateUrl);
+    return std::wstring();
+}
+
+void ZazozeControlService::updateAsynchronously()
+{
+    // Tested and set in one step: of two items queued together only one may go on.
+    if (asyncUpdateRunning.exchange(true)) {
+        Logger::instance().write(AlreadyRunning);
+        return;
+    }
+    {
+        const ComInit com(COINIT_APARTMENTTHREADED);
+        Logger::instance().write(Start, UpdateAsynchronously);
+        try {
+            update();
+        } catch (const std::exception& error) {
+            Logger::instance().write(UpdateAsynchronously, error.what());
+        }
+        Logger::instance().write(Stop, UpdateAsynchronously);
+    }
+    asyncUpdateRunning = false;
+}
+
+void ZazozeControlService::update()
+{
+    Logger& log = Logger::instance();
+    log.write(Start, Update);
+    if (updDownloader.downloading) {
+        log.write(Busy, Update, RejectingDownload);
+        return;
+    }
+    const std::wstring url = mainSettings().getValue<std::wstring>(SettingsKeys::UpdateUrl);
+    if (url.empty()) {
+        log.write(EmptyUrl);
+        return;
+    }
+    const std::wstring path = makeUpdateFilePath(url);
+    if (!updDownloader.downloadFile(url, path)) {
+        log.write(NotDownloaded);
+        return;
+    }
+    // Read again: the type may have changed during the download.
+    bool launched = false;
+    if (mainSettings().getValue<std::wstring>(SettingsKeys::UpdateType) == SilentUpdate) {
+        launched = ::launchApp(installerCommandLine(path, SilentSwitches));
+    } else {
+        grantEveryoneAccess(path);
+        launched = LaunchAppAsUser(installerCommandLine(path, UserSwitches));
+    }
+    log.write(launched ? Launched : NotLaunched);
+}
+
+// Stop: the running download ends at its next chunk.
+void ZazozeControlService::cancelUpdateDownload()
+{
+    updDownloader.cancel_downloading = true;
+}
+
+bool ZazozeControlService::updateDownloadRunning() const
+{
+    return updDownloader.downloading;
+}
