@@ -56,6 +56,30 @@ constexpr const char* NoFreePort = "No available port found for HTTPS local serv
 constexpr const char* SetRequiredState = "ZazozeControlService::setRequiredState";
 constexpr const char* Enable = "enable=";
 
+// VPN connect and watchdog
+constexpr const char* ConnectToServer = "ZazozeControlService::connectToServer";
+constexpr const char* ConcurrentCallsOf = "Concurrent calls of ";
+constexpr const char* Detected = " detected";
+constexpr const char* ConcurrentStatus = "Internal server error";
+constexpr const wchar_t* ConcurrentMessage = L"Concurrent calls detected";
+constexpr const char* RefusedServerId = "refused a server id that is no plain name:";
+constexpr const wchar_t* BadServerIdMessage =
+    L"Bad server id: only letters, digits, \"-\", \"_\" and \".\" are allowed, and it may not begin with \".\"";
+constexpr const char* NoVpnCheckEvent = "Vpn check event object not created";
+constexpr const char* Watchdog = "ZazozeControlService::checkOpenVpnStateThread";
+constexpr const char* Start = "Start";
+constexpr const char* Stop = "Stop";
+constexpr const char* ThreadId = " Thread ID: ";
+constexpr const char* VpnWorks = "OpenVPN works correctly";
+constexpr const char* VpnDoesNotWork = "OpenVPN does not work correctly";
+constexpr const char* ControllerNotConnected = "OVPN controller was not connected";
+constexpr const char* OvpnNotStarted = "OVPN was not started";
+constexpr const char* StateIncorrect = "OpenVPN connection state is considered incorrect";
+constexpr const char* CannotRepair = "Cannot repair VPN connection";
+constexpr const char* ExceptionCaught = " exception caught:";
+constexpr const char* UnknownExceptionCaught = " exception caught";
+constexpr const wchar_t* AdapterDevice = L"Nimbal";
+
 // Stop
 constexpr const char* Terminating = "Nimbal Privacy terminating";
 constexpr const char* Terminated = "Nimbal Privacy terminated";
@@ -71,7 +95,5 @@ constexpr const char* Destructor = "ZazozeControlService::~ZazozeControlService"
 
 // What cannot run while the member that runs it is not part of the service.
 constexpr const char* NoHttpServer = "ZazozeControlService::winServerThread: no HTTP server to run";
-constexpr const char* NoDaemonController = "ZazozeControlService::applyRequiredState: no VPN daemon controller, nothing to apply";
-constexpr const char* NoConnect = "ZazozeControlService::connectToServer: no API client and no VPN daemon controller, nothing connected";
 
 } // namespace ServiceLog

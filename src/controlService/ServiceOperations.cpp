@@ -4,6 +4,7 @@
 #include "settings/ConfigManager.h"
 #include "settings/GlobalPaths.h"
 #include "settings/SettingsKeys.h"
+#include "vpn/ControllerTexts.h"
 
 #include "FileHelpers.h"
 #include "Logger.h"
@@ -79,13 +80,13 @@ void ZazozeControlService::restartUpdateCheck()
 
 bool ZazozeControlService::postLogs()
 {
-    return postLogfiles(logUploadFields());
+    return apiOperator.postLogfiles(logUploadFields());
 }
 
 std::wstring ZazozeControlService::logUploadFields()
 {
     const std::wstring installLog = escapedTail(InstallPath + L"install.log");
-    const std::wstring daemonLog = escapedTail(vpnConfigFolder() + L"\\ovpn.log");
+    const std::wstring daemonLog = escapedTail(OpenVpnStateController::getOvpnConfigDir() + L"\\" + DaemonFiles::DaemonLog);
     const std::wstring serviceLog = escapedTail(Logger::instance().getFileName());
     return L"&srvLog=" + serviceLog + L"&ovpnLog=" + daemonLog + L"&installLog=" + installLog;
 }

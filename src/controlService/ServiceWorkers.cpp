@@ -110,7 +110,7 @@ void ZazozeControlService::onSettingsUpdated()
     } else {
         const int port = settings.getValue<int>(SettingsKeys::OvpnControlPort);
         if (port > 0)
-            setVpnControlPort(port);
+            vpnController.setManagementPort(port);
     }
     applyRequiredState();
 }

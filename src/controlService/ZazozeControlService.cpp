@@ -82,7 +82,7 @@ void ZazozeControlService::resetUpdatableSettings()
     settings.setValue(SettingsKeys::RemindOnBrowserDays, SettingsDefaults::RemindOnBrowserDays);
     settings.setValue(SettingsKeys::OvpnRequiredState, SettingsDefaults::OvpnRequiredState);
     settings.setValue(SettingsKeys::AgentIconUpdTimeout, SettingsDefaults::AgentIconUpdTimeout);
-    setVpnControlPort(settings.getValue<int>(SettingsKeys::OvpnControlPort));
+    vpnController.setManagementPort(settings.getValue<int>(SettingsKeys::OvpnControlPort));
 }
 
 void ZazozeControlService::launchServiceWorker(Worker worker)
@@ -90,10 +90,11 @@ void ZazozeControlService::launchServiceWorker(Worker worker)
     runAsync([this, worker] { (this->*worker)(); }, WT_EXECUTELONGFUNCTION);
 }
 
-void ZazozeControlService::queueWorker(Worker worker, const WorkerLaunchTexts& texts)
+bool ZazozeControlService::queueWorker(Worker worker, const WorkerLaunchTexts& texts)
 {
     try {
         launchServiceWorker(worker);
+        return true;
     } catch (DWORD error) {
         Logger::instance().write(texts.withError, error);
     } catch (const std::exception& error) {
@@ -101,6 +102,7 @@ void ZazozeControlService::queueWorker(Worker worker, const WorkerLaunchTexts& t
     } catch (...) {
         Logger::instance().write(texts.unknown);
     }
+    return false;
 }
 
 void ZazozeControlService::OnStop()
@@ -128,7 +130,7 @@ void ZazozeControlService::stopAll(const std::function<void()>& waitStep)
     if (serverPool.isActive())
         serverPool.Close();
     ConfigManager::instance().saveUsersConfigurations();
-    stopVpnDaemon();
+    vpnController.stopOVPN();
     stopHttpServer();
     waitStep();
     updateEvent.reset();

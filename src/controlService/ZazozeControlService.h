@@ -7,6 +7,7 @@
 #include "api/ServerApiOperator.h"
 #include "pipe/ServerPool.h"
 #include "update/UpdateDownloader.h"
+#include "vpn/OpenVpnStateController.h"
 
 #include "CrashInvestigatable.h"
 #include "Handles.h"
@@ -15,7 +16,11 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
+
+// Held (only ever try-locked) while a connect runs: a second connect at the same time is refused.
+extern std::mutex connectToServerMutex;
 
 class ZazozeControlService : public CServiceBase, public IConfigSectionManager, public utilities::CrashInvestigatable {
 public:
@@ -67,8 +72,8 @@ protected:
     using Worker = void (ZazozeControlService::*)();
     // Queues the worker as a long thread-pool work item; throws the Windows error when it cannot.
     void launchServiceWorker(Worker worker);
-    // launchServiceWorker with its failure logged in the worker's own words.
-    void queueWorker(Worker worker, const ServiceLog::WorkerLaunchTexts& texts);
+    // launchServiceWorker with its failure logged in the worker's own words; false when it failed.
+    bool queueWorker(Worker worker, const ServiceLog::WorkerLaunchTexts& texts);
 
     void UpdateCheckThread();
     // Check-ins until updateEvent is signalled (or its wait fails), each followed by the wait
@@ -84,17 +89,21 @@ protected:
     // The form fields of a log upload: the service's, the daemon's and the installer's logs.
     std::wstring logUploadFields();
 
+    // The VPN: the daemon brought in line with Internal.ovpnRequiredState, the watchdog's end
+    // (with the daemon's stop), the watchdog itself and the network adapter's reconnection.
+    void applyRequiredState();
+    void stopVpnWatch();
+    void checkOpenVpnStateThread();
+    // The watchdog's repair after a failed check; `firstOfSeries` for the first failure in a row.
+    void repairVpnConnection(bool firstOfSeries);
+    bool resetVpnAdapter();
+
     // Work of members that have not joined the service yet (PendingMembers.cpp).
     void runUpdateChecks();
     void runHttpServer();
-    void applyRequiredState();
-    void setVpnControlPort(int port);
     void cancelUpdateDownload();
     bool updateDownloadRunning() const;
-    void stopVpnDaemon();
     void stopHttpServer();
-    std::wstring vpnConfigFolder() const;
-    bool postLogfiles(const std::wstring& fields);
 
     ServerPool serverPool;
     UniqueHandle updateEvent;
@@ -104,9 +113,9 @@ protected:
     std::atomic<bool> checkOpenVpnStateThreadRunning { false };
     std::atomic<bool> lastCheckinSucceeded { true };
     UpdateDownloader updDownloader;
-    // Here, in this order, join: vpnController
-    // (OpenVpnStateController), apiOperator (ServerApiOperator, with onSettingsUpdated as its
-    // settings-changed callback) and httpServer (LocalHttpServer, given this service).
+    OpenVpnStateController vpnController;
+    // Its settings-changed callback is onSettingsUpdated.
     ServerApiOperator apiOperator;
+    // Here joins httpServer (LocalHttpServer, given this service).
     std::atomic<bool> stopping { false };
 };

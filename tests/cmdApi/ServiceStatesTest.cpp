@@ -1,6 +1,7 @@
 // Every export of the library against the real service "Nimbal": running, stopped but installed,
 // and not installed. Each call runs in a fresh process (cmdapi_call.exe), in a folder of its own,
 // so that the library starts from nothing and its console text and log file can be read.
+#include "OvpnConfigFolder.h"
 #include "ServiceFixture.h"
 #include "TempFolder.h"
 
@@ -8,8 +9,8 @@
 #include "PipeCommands.h"
 #include "PipeMessage.h"
 
+#include <memory>
 #include <optional>
-
 #include <regex>
 #include <string>
 #include <vector>
@@ -151,11 +152,17 @@ const StateCase Cases[] = {
 
 class ServiceStates : public ::testing::TestWithParam<StateCase> {
 protected:
+    // connectVPN makes the service connect: the mock API's reply writes these.
+    static void SetUpTestSuite() { vpnFiles = std::make_unique<OvpnConfigFolder>(VpnFileNames); }
     static void TearDownTestSuite()
     {
         if (readService().installed)
             runServiceProgram(L"-remove");
+        vpnFiles.reset();
     }
+
+    static inline const std::vector<std::wstring> VpnFileNames = { L"client.auth", L"default.ovpn" };
+    static inline std::unique_ptr<OvpnConfigFolder> vpnFiles;
 };
 
 TEST_P(ServiceStates, ExportResultConsoleTextAndLog)

@@ -1,10 +1,12 @@
 // The installed service: its start-up, every pipe command against it, many clients at once, and its stop.
 #include "InstalledServiceFixture.h"
+#include "OvpnConfigFolder.h"
 #include "PipeTestClient.h"
 
 #include "settings/RegistryGuid.h"
 
 #include "CommandsClient.h"
+#include "MockApi.h"
 #include "StringHelpers.h"
 
 #include <atomic>
@@ -113,6 +115,7 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     DeleteFileW(marker.c_str());
     // After the start's check-in, which copies the server's settings.
     ASSERT_TRUE(checkinSaved());
+    const OvpnConfigFolder vpnFiles { { L"client.auth", L"default.ovpn", L"nl1.ovpn" } };
     PipeConnection client(CommandsPipeName);
     ASSERT_TRUE(client.connected());
 
@@ -150,7 +153,7 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     EXPECT_EQ(silentThenState(client, request(CMD_SET_USER, { L"" })), "00");
     EXPECT_EQ(shown(client.ask(request(CMD_GET_SETTING, { L"Browser.homePage" }))), hex(stringReply(L"https://start.example")));
 
-    // The VPN: wanted or not, with no daemon to run.
+    // The VPN: wanted or not, with no daemon to run (the mock API hands out configurations).
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"true" })), "01");
     EXPECT_EQ(shown(client.ask(request(CMD_GET_SETTING, { L"Internal.ovpnRequiredState" }))), hex(stringReply(L"true")));
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"TRUE" })), "00");

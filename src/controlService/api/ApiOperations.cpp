@@ -8,6 +8,8 @@
 #include "settings/ConfigManager.h"
 #include "settings/GlobalPaths.h"
 #include "settings/SettingsKeys.h"
+#include "vpn/ControllerTexts.h"
+#include "vpn/OpenVpnStateController.h"
 
 #include "Logger.h"
 #include "StringHelpers.h"
@@ -60,12 +62,6 @@ std::wstring member(const Tree& reply, const wchar_t* name)
 bool succeeded(const Tree& reply)
 {
     return member(reply, ApiWire::StatusMember) == ApiWire::StatusTrue;
-}
-
-// The daemon's configuration folder.
-std::wstring ovpnConfigDir()
-{
-    return AppdataPath + ApiWire::OvpnConfigFolder;
 }
 
 void ensureFolder(const std::wstring& folder)
@@ -229,13 +225,13 @@ RemoteServerResponse ServerApiOperator::handleLimitsResponse(const std::wstring&
 RemoteServerResponse ServerApiOperator::handleConnectResponse(const std::wstring& text, const std::wstring& serverId)
 {
     return handleJsonReply(text, ApiReplyLog::Connect, ApiReplyFailure::Connect, [&serverId](const Tree& reply) {
-        const std::wstring folder = ovpnConfigDir() + L"\\";
+        const std::wstring folder = OpenVpnStateController::getOvpnConfigDir() + L"\\";
         ensureFolder(folder);
         // The configuration is written only once its credentials are.
         bool ok = saveResponseFile(reply, folder, ApiWire::AuthMember, ApiWire::AuthFileName);
         if (ok) {
-            const std::wstring name = serverId.empty() ? std::wstring(ApiWire::DefaultConfigName) : serverId;
-            ok = saveResponseFile(reply, folder, ApiWire::ConfigMember, name + ApiWire::ConfigExtension);
+            const std::wstring name = serverId.empty() ? std::wstring(DaemonFiles::DefaultConfigName) : serverId;
+            ok = saveResponseFile(reply, folder, ApiWire::ConfigMember, name + DaemonFiles::ConfigExtension);
         }
         if (!ok)
             return makeServerResponse(500, ApiMessage::SaveConfigFailed);

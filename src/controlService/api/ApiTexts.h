@@ -50,11 +50,9 @@ constexpr const wchar_t* ConfigMember = L"config";
 // What a JSON null leaves in the tree.
 constexpr const wchar_t* NullText = L"null";
 
-// Files of the connect reply, in the daemon's configuration folder.
-constexpr const wchar_t* OvpnConfigFolder = L"ovpn_config";
+// The credentials file of the connect reply, in the daemon's configuration folder (its
+// configuration file is named as the daemon expects it: vpn/ControllerTexts.h).
 constexpr const wchar_t* AuthFileName = L"client.auth";
-constexpr const wchar_t* DefaultConfigName = L"default";
-constexpr const wchar_t* ConfigExtension = L".ovpn";
 
 // The routing table that goes with a log upload.
 constexpr const wchar_t* RoutingTableCommand = L"cmd /C netstat.exe -rn > ";

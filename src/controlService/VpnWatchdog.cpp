@@ -1,0 +1,97 @@
+// The VPN watchdog: checks the daemon at growing intervals while it fails, repairs what it can,
+// uploads the logs at the fourth failure in a row, and ends when vpnCheckEvent is set.
+#include "ZazozeControlService.h"
+
+#include "settings/ConfigManager.h"
+#include "settings/SettingsKeys.h"
+
+#include "ComPtr.h"
+#include "Logger.h"
+
+#include <exception>
+#include <stdexcept>
+
+using namespace ServiceLog;
+
+namespace {
+
+constexpr int UploadAtFailure = 4;
+
+// Logging that an error line switched on goes off again unless it was configured on.
+void switchLoggingBackOff()
+{
+    Logger& logger = Logger::instance();
+    if (logger.isLoggingEnabled() && !logger.configuredEnabled)
+        logger.setLoggingEnabled(false);
+}
+
+// The check's wait: n intervals of seconds, as milliseconds in 32-bit arithmetic.
+DWORD checkWait(int n, long intervalSeconds)
+{
+    return static_cast<DWORD>(n) * static_cast<DWORD>(intervalSeconds) * 1000u;
+}
+
+} // namespace
+
+void ZazozeControlService::checkOpenVpnStateThread()
+{
+    const ComInit com(COINIT_APARTMENTTHREADED);
+    Logger::instance().write(Start, Watchdog, ThreadId, GetCurrentThreadId());
+    checkOpenVpnStateThreadRunning = true;
+    int n = 1;
+    try {
+        for (;;) {
+            const long interval = mainSettings().getValue<long>(SettingsKeys::VpnDiagnosticsInterval);
+            if (WaitForSingleObject(vpnCheckEvent.get(), checkWait(n, interval)) != WAIT_TIMEOUT)
+                break;
+            // Nothing is asked of the daemon while the VPN is not wanted.
+            const bool failing = mainSettings().getValue<bool>(SettingsKeys::OvpnRequiredState)
+                && !vpnController.isVpnConnected();
+            if (!failing) {
+                Logger::instance().write(Watchdog, VpnWorks);
+                if (n >= 2) {
+                    switchLoggingBackOff();
+                    n = 1;
+                }
+                continue;
+            }
+            LOG_INFO << Watchdog << VpnDoesNotWork << n;
+            if (n == UploadAtFailure) {
+                postLogs();
+                switchLoggingBackOff();
+                if (!lastCheckinSucceeded)
+                    throw std::runtime_error(CannotRepair);
+                n = 1;
+                continue;
+            }
+            const bool firstOfSeries = n == 1;
+            ++n;
+            repairVpnConnection(firstOfSeries);
+        }
+    } catch (const std::exception& error) {
+        LOG_ERROR << Watchdog << ExceptionCaught << error.what();
+    } catch (...) {
+        LOG_ERROR << Watchdog << UnknownExceptionCaught;
+    }
+    checkOpenVpnStateThreadRunning = false;
+    Logger::instance().write(Stop, Watchdog);
+}
+
+void ZazozeControlService::repairVpnConnection(bool firstOfSeries)
+{
+    if (firstOfSeries) {
+        if (!Logger::instance().isLoggingEnabled())
+            Logger::instance().setLoggingEnabled(true);
+        resetVpnAdapter();
+    }
+    // A daemon that runs is left alone: the next check decides again.
+    if (vpnController.isDaemonAlive()) {
+        if (!vpnController.isManagementConnected())
+            LOG_ERROR << ControllerNotConnected;
+    } else {
+        LOG_ERROR << OvpnNotStarted;
+        vpnController.stopOVPN();
+        vpnController.startOVPN(mainSettings().getValue<std::wstring>(SettingsKeys::LastConnectServerId));
+    }
+    Logger::instance().write(Watchdog, StateIncorrect);
+}

@@ -1,0 +1,134 @@
+#include "ConnectionChecker.h"
+
+#include "ControllerTexts.h"
+#include "ManagementIo.h"
+
+#include "Logger.h"
+#include "NetworkHelpers.h"
+
+namespace {
+
+constexpr DWORD StopPollMs = 200;
+// A daemon that keeps answering after SIGTERM is left to the kill that follows.
+constexpr ULONGLONG DaemonExitWaitMs = 10000;
+
+} // namespace
+
+ConnectionChecker::~ConnectionChecker()
+{
+    // Before the member that ends Windows Sockets goes.
+    closeSocket();
+}
+
+void ConnectionChecker::initSockets()
+{
+    if (!sockets_.start())
+        Logger::instance().write(ControllerLog::WsaStartupFailed);
+}
+
+void ConnectionChecker::updateVpnPort()
+{
+    if (port_ == 0)
+        port_ = Management::DefaultPort;
+    while (!checkPort(Management::Address, port_)) {
+        ++port_;
+        if (port_ > Management::HighestPort)
+            port_ = Management::LowestWrappedPort;
+    }
+    Logger::instance().write(ControllerLog::UpdateVpnPort, ControllerLog::OperationPortIs, port_);
+}
+
+bool ConnectionChecker::connectToDaemon()
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr(Management::Address);
+    address.sin_port = htons(static_cast<u_short>(port_));
+    Logger::instance().write(ControllerLog::ConnectingSocket);
+    if (connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+        LOG_ERROR << ControllerLog::SocketNotConnected << port_;
+        closeSocket();
+        return false;
+    }
+    connected_ = true;
+    // Any greeting will do; only its absence tells.
+    if (readReply(socket_.get()).empty()) {
+        LOG_ERROR << ControllerLog::PromptEmpty;
+        closeSocket();
+        return false;
+    }
+    return true;
+}
+
+int ConnectionChecker::checkState()
+{
+    if (!sockets_.started()) {
+        initSockets();
+        return NotUp;
+    }
+    if (!socket_) {
+        socket_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        if (!socket_) {
+            LOG_ERROR << ControllerLog::SocketCreationFailed;
+            return NotUp;
+        }
+    }
+    if (!connected_ && !connectToDaemon())
+        return NotUp;
+
+    if (!sendCommand(Management::StateCommand)) {
+        LOG_ERROR << ControllerLog::CommandSendFailed;
+        closeSocket();
+        return NotUp;
+    }
+    const std::string reply = readReply(socket_.get());
+    if (reply.empty()) {
+        closeSocket();
+        return NotUp;
+    }
+    const std::vector<std::string> fields = splitByComma(reply);
+    if (fields.size() >= 2)
+        return fields[1] == Management::ConnectedState ? TunnelUp : NotUp;
+
+    LOG_ERROR << ControllerLog::AnswerIncorrect << reply;
+    closeSocket();
+    return fields.size() == 1 && fields[0] == Management::LoneEnd ? EndAlone : NotUp;
+}
+
+void ConnectionChecker::waitForDaemonExit()
+{
+    Logger::instance().write(ControllerLog::SocketCheck);
+    const ULONGLONG deadline = GetTickCount64() + DaemonExitWaitMs;
+    for (;;) {
+        if (!sendCommand(Management::StateCommand)) {
+            Logger::instance().write(ControllerLog::SendCommandFailed);
+            return;
+        }
+        const std::string reply = readReply(socket_.get());
+        LOG_INFO << ControllerLog::StateReceived << reply;
+        if (reply.empty())
+            return;
+        if (GetTickCount64() >= deadline) {
+            Logger::instance().write(ControllerLog::WaitForDaemonExit, ControllerLog::StillAnswering);
+            return;
+        }
+        Sleep(StopPollMs);
+    }
+}
+
+bool ConnectionChecker::sendCommand(const std::string& command)
+{
+    return ::sendCommand(socket_.get(), command);
+}
+
+int ConnectionChecker::closeSocket()
+{
+    if (connected_) {
+        Logger::instance().write(ControllerLog::ConnectionClosed);
+        shutdown(socket_.get(), SD_BOTH);
+        connected_ = false;
+    }
+    if (!socket_)
+        return -1;
+    return closesocket(socket_.release());
+}

@@ -1,0 +1,87 @@
+// The VPN road end to end: the installed service, asked over its pipe to connect, fetches the
+// configuration from the mock API, starts Debian's openvpn through the launcher installed beside it
+// as OpenVPN\openvelorn.exe, reports it connected to a real peer on loopback, and on disconnect
+// stops it with "signal SIGTERM".
+#include "InstalledServiceFixture.h"
+#include "MockVpnReplies.h"
+#include "OpenVpnPeer.h"
+#include "OvpnConfigFolder.h"
+#include "PipeTestClient.h"
+
+#include "CommandsClient.h"
+#include "LinuxProcesses.h"
+#include "MockApi.h"
+#include "StringHelpers.h"
+
+namespace {
+
+// Test-local ports: the daemon's management port, its UDP port and the peer's.
+const int ManagementPort = 28501;
+const unsigned short DaemonUdpPort = 28511;
+const unsigned short PeerUdpPort = 28512;
+
+const DWORD Patience = 60000;
+
+class VpnRoad : public InstalledService {
+protected:
+    VpnRoad() : InstalledService(hostPath(NIMBAL_VPN_ROAD_SERVICE_EXE)) {}
+
+    // The state as the pipe reports it, asked until it is `wanted` or the patience is spent.
+    static std::string stateOnceItIs(PipeConnection& client, const std::string& wanted)
+    {
+        std::string state;
+        const ULONGLONG deadline = GetTickCount64() + Patience;
+        do {
+            state = shown(client.ask(request(CMD_GET_VPN_STATE)));
+            if (state == wanted)
+                break;
+            Sleep(250);
+        } while (GetTickCount64() < deadline);
+        return state;
+    }
+
+    const OvpnConfigFolder vpnFiles { { L"client.auth", L"loopback.ovpn", L"loopback.pid", L"ovpn.log" } };
+    MockApi mock;
+};
+
+} // namespace
+
+TEST_F(VpnRoad, ConnectsThroughTheApiAndTheRealDaemonAndDisconnectsWithSigterm)
+{
+    OpenVpnPeer peer(DaemonUdpPort, PeerUdpPort);
+    ASSERT_TRUE(peer.prepared());
+    const std::wstring pidFile = OvpnConfigFolder::file(L"loopback.pid");
+    const OpenVpnGuard daemonGuard(pidFile);
+    mock.reset();
+    mock.setReply(vpn_test::CheckinPath, 200, vpn_test::checkinReply(ManagementPort, 60));
+    mock.setReply(vpn_test::ConnectPath, 200, vpn_test::connectReply(peer.daemonConfiguration("loopback.pid")));
+    ASSERT_NE(peer.start(), 0u);
+
+    PipeConnection client(CommandsPipeName);
+    ASSERT_TRUE(client.connected());
+    EXPECT_EQ(shown(client.ask(request(CMD_GET_VPN_STATE))), "00");
+    ASSERT_TRUE(client.send(request(CMD_CONNECT_TO_SERVER, { L"loopback" })));
+    EXPECT_EQ(stateOnceItIs(client, "03"), "03");
+
+    const std::vector<MockRequest> connects = mock.requestsTo(vpn_test::ConnectPath);
+    ASSERT_EQ(connects.size(), 1u);
+    EXPECT_NE(connects[0].body.find("vpnSrvId=loopback"), std::string::npos) << connects[0].body;
+    const unsigned openvpn = waitForPidFile(pidFile, Patience);
+    ASSERT_NE(openvpn, 0u);
+    const std::wstring daemon = folderOf(hostPath(NIMBAL_VPN_ROAD_SERVICE_EXE)) + L"OpenVPN\\openvelorn.exe";
+    EXPECT_EQ(count("Launched \"" + toNarrowString(daemon) + "\" --cd \"" + toNarrowString(OvpnConfigFolder::folder())
+                    + "\" --config loopback.ovpn --log-append ovpn.log --verb 3 --management localhost "
+                    + std::to_string(ManagementPort)),
+              1u);
+
+    // Not wanted any more: the watch ends and the daemon is asked to stop, before the next reply.
+    ASSERT_TRUE(client.send(request(CMD_SET_REQUIRED_STATE, { L"false" })));
+    EXPECT_EQ(shown(client.ask(request(CMD_GET_VPN_STATE))), "00");
+    EXPECT_TRUE(waitUntilGone(openvpn, Patience));
+    EXPECT_TRUE(logHasInOrder({ "Stop ZazozeControlService::checkOpenVpnStateThread",
+                                "[INFO]: \t OpenVpnStateController::stopOVPN Connected, sending stop command ",
+                                "[INFO]: \t OpenVpnStateController::stopOVPN succeeded " }));
+    const std::string daemonLog = readWholeFile(OvpnConfigFolder::file(L"ovpn.log"));
+    EXPECT_NE(daemonLog.find("Peer Connection Initiated"), std::string::npos) << daemonLog;
+    EXPECT_NE(daemonLog.find("MANAGEMENT: CMD 'signal SIGTERM'"), std::string::npos) << daemonLog;
+}
