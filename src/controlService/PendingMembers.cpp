@@ -1,24 +1,15 @@
-// What the service does through the members that have not joined it yet: the HTTP server, and
-// the API client's check-in and account operations (its connect and log upload have joined).
-// Until a member joins, the work that needs it logs that there is nothing to run and reports
-// failure; nothing here pretends to work. When a member joins, its calls replace the bodies below.
+// What the service does through the API client's check-in and account operations, and through the
+// HTTP server, which has not joined it yet: until it joins, the work that needs it logs that there
+// is nothing to run; nothing here pretends to work. When it joins, its calls replace those bodies.
 #include "ZazozeControlService.h"
 
 #include "Logger.h"
 
 using namespace ServiceLog;
 
-namespace {
-
-const char* const InternalServerError = "Internal Server Error";
-const wchar_t* const NoApiClientMessage = L"The API client is not available";
-
-} // namespace
-
-// UpdateCheckThread: runCheckinLoop with the API client's check-in.
 void ZazozeControlService::runUpdateChecks()
 {
-    Logger::instance().write(NoApiClientForCheckin);
+    runCheckinLoop([this] { return apiOperator.checkin(); });
 }
 
 // winServerThread: the HTTP server started on chooseLocalHttpPort, then its request loop.
@@ -32,53 +23,48 @@ void ZazozeControlService::stopHttpServer()
 {
 }
 
-RemoteServerResponse ZazozeControlService::apiClientMissing(const char* operation)
-{
-    Logger::instance().write(operation, NoApiClient);
-    return RemoteServerResponse { 500, InternalServerError, NoApiClientMessage };
-}
-
+// The API operations reach the server unchanged; what they throw is for the front end to catch.
 RemoteServerResponse ZazozeControlService::requestProductsList()
 {
-    return apiClientMissing("ZazozeControlService::requestProductsList");
+    return apiOperator.requestProductsList();
 }
 
 RemoteServerResponse ZazozeControlService::requestOrders()
 {
-    return apiClientMissing("ZazozeControlService::requestOrders");
+    return apiOperator.requestOrders();
 }
 
 RemoteServerResponse ZazozeControlService::requestServersList()
 {
-    return apiClientMissing("ZazozeControlService::requestServersList");
+    return apiOperator.requestServersList();
 }
 
 RemoteServerResponse ZazozeControlService::requestLogin()
 {
-    return apiClientMissing("ZazozeControlService::requestLogin");
+    return apiOperator.requestLogin();
 }
 
 RemoteServerResponse ZazozeControlService::requestRegister()
 {
-    return apiClientMissing("ZazozeControlService::requestRegister");
+    return apiOperator.requestRegister();
 }
 
-RemoteServerResponse ZazozeControlService::requestPasswordReset(const std::wstring&)
+RemoteServerResponse ZazozeControlService::requestPasswordReset(const std::wstring& email)
 {
-    return apiClientMissing("ZazozeControlService::requestPasswordReset");
+    return apiOperator.requestPasswordReset(email);
 }
 
-RemoteServerResponse ZazozeControlService::requestSupport(const std::wstring&, std::wstring)
+RemoteServerResponse ZazozeControlService::requestSupport(const std::wstring& message, std::wstring address)
 {
-    return apiClientMissing("ZazozeControlService::requestSupport");
+    return apiOperator.requestSupport(message, address);
 }
 
 RemoteServerResponse ZazozeControlService::requestAccountLimits()
 {
-    return apiClientMissing("ZazozeControlService::requestAccountLimits");
+    return apiOperator.requestAccountLimits();
 }
 
 RemoteServerResponse ZazozeControlService::notifyAutologin()
 {
-    return apiClientMissing("ZazozeControlService::notifyAutologin");
+    return apiOperator.notifyAutologin();
 }

@@ -94,8 +94,6 @@ constexpr const char* IgnoringThreads = "Ignoring unfinished threads to speed-up
 constexpr const char* Destructor = "ZazozeControlService::~ZazozeControlService";
 
 // What cannot run while the member that runs it is not part of the service.
-constexpr const char* NoApiClientForCheckin = "ZazozeControlService::UpdateCheckThread: no API client, no check-in to run";
 constexpr const char* NoHttpServer = "ZazozeControlService::winServerThread: no HTTP server to run";
-constexpr const char* NoApiClient = "the API client is not available";
 
 } // namespace ServiceLog

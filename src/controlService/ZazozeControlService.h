@@ -104,7 +104,6 @@ protected:
     void cancelUpdateDownload();
     bool updateDownloadRunning() const;
     void stopHttpServer();
-    RemoteServerResponse apiClientMissing(const char* operation);
 
     ServerPool serverPool;
     UniqueHandle updateEvent;

@@ -6,6 +6,7 @@
 #include "settings/ConfigManager.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +47,8 @@ public:
     RemoteServerResponse requestServersList() override
     {
         record(L"requestServersList");
+        if (serversListFailure)
+            serversListFailure();
         return RemoteServerResponse { 200, "OK", serversList };
     }
     RemoteServerResponse requestProductsList() override { return unexpected(L"requestProductsList"); }
@@ -87,6 +90,8 @@ public:
     int vpnState = 3;
     std::wstring updateUrl = L"https://example.invalid/update.exe";
     std::wstring serversList = L"[{\"id\":\"nl1\"}]";
+    // Set: requestServersList throws what this throws, as the API client may.
+    std::function<void()> serversListFailure;
 
 private:
     void record(const std::wstring& name, const std::wstring& argument = std::wstring())

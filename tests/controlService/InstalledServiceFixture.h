@@ -1,12 +1,16 @@
 #pragma once
 // The service installed into the test prefix and started by the control manager, over a settings
 // folder cleared first, with logging switched on in its general document; removed at the end.
+// It checks in with the mock API at start, as scripted before the start; the registry's device
+// identifier that the check-in writes is put back afterwards.
 
 #include "LogLines.h"
+#include "RegistryGuidBackup.h"
 #include "ServiceFixture.h"
 
 #include "settings/GlobalPaths.h"
 
+#include "MockApi.h"
 #include "StringCipher.h"
 #include "TempFolder.h"
 
@@ -22,12 +26,22 @@ protected:
     {
         removeService();
         ASSERT_FALSE(readService().installed);
+        mock.reset();
+        scriptMock();
         clearSettingsFolder();
         writeWholeFile(AppdataPath + L"settings.params", encryptString("{\"Internal\":{\"LoggingEnabled\":\"true\"}}"));
         const std::string output = runServiceProgramAt(program, L"-install");
         ASSERT_NE(output.find("Nimbal is started."), std::string::npos) << output;
     }
-    void TearDown() override { removeService(); }
+    void TearDown() override
+    {
+        removeService();
+        view32.restore();
+        view64.restore();
+    }
+
+    // What the mock answers from the service's first check-in on.
+    virtual void scriptMock() {}
 
     void removeService()
     {
@@ -73,5 +87,33 @@ protected:
         return false;
     }
 
+    // Constructed before SetUp changes anything.
+    const registry_guid_backup::ViewState view32 { KEY_WOW64_32KEY };
+    const registry_guid_backup::ViewState view64 { KEY_WOW64_64KEY };
+    // Waits (bounded) until the mock has had `times` check-ins.
+    bool checkinsGet(size_t times)
+    {
+        for (int i = 0; i < 6000; ++i) {
+            if (mock.requestsTo(CheckinPath).size() >= times)
+                return true;
+            Sleep(10);
+        }
+        return false;
+    }
+
+    // Waits (bounded) until a successful check-in has been saved: the update worker then waits.
+    static bool checkinSaved()
+    {
+        for (int i = 0; i < 6000; ++i) {
+            if (fileExists(AppdataPath + L"settings.params") && document(L"settings.params").find("\"LastLoginRequestInfo\"") != std::string::npos)
+                return true;
+            Sleep(10);
+        }
+        return false;
+    }
+
+    static constexpr const char* CheckinPath = "/v3/client/checkin";
+
     const std::wstring program;
+    MockApi mock;
 };

@@ -1,7 +1,10 @@
 // Every command of the service's pipe, request and reply to the byte, over recorded operations.
 #include "PipeServerFixture.h"
 
+#include "api/WinHttpRequest.h"
 #include "settings/SettingsKeys.h"
+
+#include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
 
@@ -287,4 +290,24 @@ TEST_F(PipeCommands, WithoutASectionTheSettingsCommandsAnswerEmptyAndChangeNothi
     EXPECT_EQ(general().getValue<std::wstring>(L"Browser.homePage"), L"https://start.example");
     EXPECT_TRUE(general().hasValue(L"Browser.empty"));
     EXPECT_EQ(countLinesBeginning("No settings section for the request, server_id="), 6u);
+}
+
+TEST_F(PipeCommands, AnOperationThatThrowsIsLoggedAndTheConnectionGoesOn)
+{
+    const struct {
+        const char* what;
+        std::function<void()> failure;
+        const char* line;
+    } cases[] = {
+        { "reply without a member", [] { throw boost::property_tree::ptree_bad_path("No such node", boost::property_tree::ptree::path_type("token")); },
+          "Request failed, server_id= 0 code 16 No such node (token)" },
+        { "COM allocation", [] { throw ComError { E_OUTOFMEMORY }; }, "Request failed, server_id= 0 code 16 unknown error" },
+    };
+    for (const auto& c : cases) {
+        operations->serversListFailure = c.failure;
+        expectNoReplyAndServed(request(CMD_GET_SERVERS_LIST), c.what);
+        EXPECT_TRUE(logGets(c.line)) << c.what;
+    }
+    operations->serversListFailure = nullptr;
+    EXPECT_EQ(shown(client->ask(request(CMD_GET_SERVERS_LIST))), hex(stringReply(operations->serversList)));
 }

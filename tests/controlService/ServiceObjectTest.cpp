@@ -1,7 +1,9 @@
-// The service object in process: start-up settings, the check-in loop, the HTTP port, and the
-// operations it carries out itself. It shares the service's settings folder, so it runs alone.
+// The service object in process: start-up settings, the check-in loop, the HTTP port, the
+// operations it carries out itself and those it hands to its API client. It shares the service's
+// settings folder, so it runs alone.
 #include "LogLines.h"
 #include "OvpnConfigFolder.h"
+#include "RegistryGuidBackup.h"
 #include "SettingsLogFixture.h"
 
 #include "BuildStamp.h"
@@ -11,11 +13,14 @@
 #include "settings/SettingsKeys.h"
 #include "VpnState.h"
 
+#include "ComPtr.h"
+#include "MockApi.h"
 #include "SocketHandle.h"
 #include "StringCipher.h"
 #include "StringHelpers.h"
 
 #include <algorithm>
+#include <functional>
 #include <regex>
 
 namespace {
@@ -66,11 +71,15 @@ protected:
         WSADATA data {};
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
         DeleteFileW(GeneralDocument.c_str());
+        ASSERT_TRUE(SUCCEEDED(com.result()));
+        mock.reset();
     }
     void TearDown() override
     {
         DeleteFileW(GeneralDocument.c_str());
         WSACleanup();
+        view32.restore();
+        view64.restore();
         SettingsLogFixture::TearDown();
     }
 
@@ -105,6 +114,11 @@ protected:
         return ports;
     }
 
+    // Constructed before SetUp changes anything: the check-ins write the registry's identifier.
+    const registry_guid_backup::ViewState view32 { KEY_WOW64_32KEY };
+    const registry_guid_backup::ViewState view64 { KEY_WOW64_64KEY };
+    ComInit com { COINIT_APARTMENTTHREADED };
+    MockApi mock;
     ServiceUnderTest service;
 };
 
@@ -303,24 +317,91 @@ TEST_F(ServiceObject, RestartingTheUpdateCheckQueuesANewWorkerUnlessStopping)
     service.updateEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     service.stopping = true;
     service.restartUpdateCheck();
+    EXPECT_TRUE(mock.requestsTo("/v3/client/checkin").empty());
     service.stopping = false;
     service.restartUpdateCheck();
     ASSERT_TRUE(logGets("Stop Update thread"));
     EXPECT_EQ(count("Start Update Check thread"), 1u);
+    // The new worker checked in once, then found the event already signalled.
+    EXPECT_EQ(mock.requestsTo("/v3/client/checkin").size(), 1u);
+    EXPECT_TRUE(service.lastCheckinSucceeded);
 }
 
-TEST_F(ServiceObject, OperationsWhoseMembersHaveNotJoinedReportFailure)
+// The result record as text, or what the call threw: a reply missing a member throws, and that
+// too must reach the front end unchanged.
+std::string outcome(const std::function<RemoteServerResponse()>& call)
 {
-    const RemoteServerResponse responses[] = {
-        service.requestProductsList(), service.requestOrders(),     service.requestServersList(),
-        service.requestLogin(),        service.requestRegister(),   service.requestPasswordReset(L"a@b.c"),
-        service.requestSupport(L"m", L"a@b.c"), service.requestAccountLimits(), service.notifyAutologin(),
-    };
-    for (const RemoteServerResponse& response : responses) {
-        EXPECT_EQ(response.code, 500);
-        EXPECT_STREQ(response.statusText, "Internal Server Error");
-        EXPECT_EQ(response.message, L"The API client is not available");
+    try {
+        const RemoteServerResponse r = call();
+        return std::to_string(r.code) + " " + r.statusText + " " + toNarrowString(r.message);
+    } catch (const std::exception& error) {
+        return std::string("threw ") + error.what();
     }
+}
+
+struct ForwardedOperation {
+    const char* name;
+    const char* path;
+    std::function<RemoteServerResponse(IConfigSectionManager&)> throughService;
+    std::function<RemoteServerResponse(ServerApiOperator&)> direct;
+};
+
+TEST_F(ServiceObject, TheApiOperationsReachTheServerAndGiveTheClientsResultUnchanged)
+{
+    mainSettings().setValue(SettingsKeys::ClientGuid, L"6b29fc40-ca47-1067-b31d-00dd010662da");
+    mainSettings().setValue(SettingsKeys::InstalledVersion, L"1.1.0.33");
+    const ForwardedOperation operations[] = {
+        { "products", "/v3/products/list", [](IConfigSectionManager& s) { return s.requestProductsList(); },
+          [](ServerApiOperator& a) { return a.requestProductsList(); } },
+        { "orders", "/v3/accounts/orders", [](IConfigSectionManager& s) { return s.requestOrders(); },
+          [](ServerApiOperator& a) { return a.requestOrders(); } },
+        { "servers", "/v3/servers/list", [](IConfigSectionManager& s) { return s.requestServersList(); },
+          [](ServerApiOperator& a) { return a.requestServersList(); } },
+        { "login", "/v3/accounts/login", [](IConfigSectionManager& s) { return s.requestLogin(); },
+          [](ServerApiOperator& a) { return a.requestLogin(); } },
+        { "register", "/v3/accounts/register", [](IConfigSectionManager& s) { return s.requestRegister(); },
+          [](ServerApiOperator& a) { return a.requestRegister(); } },
+        { "reset", "/v3/accounts/reset", [](IConfigSectionManager& s) { return s.requestPasswordReset(L"a@b.c"); },
+          [](ServerApiOperator& a) { return a.requestPasswordReset(L"a@b.c"); } },
+        { "support", "/v3/support", [](IConfigSectionManager& s) { return s.requestSupport(L"Hello-there", L"a@b.c"); },
+          [](ServerApiOperator& a) { return a.requestSupport(L"Hello-there", L"a@b.c"); } },
+        { "limits", "/v3/accounts/limits", [](IConfigSectionManager& s) { return s.requestAccountLimits(); },
+          [](ServerApiOperator& a) { return a.requestAccountLimits(); } },
+        { "autologin", "/v3/accounts/autologined", [](IConfigSectionManager& s) { return s.notifyAutologin(); },
+          [](ServerApiOperator& a) { return a.notifyAutologin(); } },
+    };
+    // Each a client of its own: the service's, and one beside it whose result the service must give.
+    ServerApiOperator reference;
+    for (const ForwardedOperation& op : operations) {
+        mock.reset();
+        // A reply of its own on every path, a failing one among them, so that "unchanged" shows.
+        for (const ForwardedOperation& o : operations)
+            mock.setReply(o.path, 200, std::string(R"({"status":false,"message":"from )") + o.name + R"("})");
+        mock.setReply("/v3/accounts/limits", 503, "");
+        const std::string got = outcome([&] { return op.throughService(service); });
+        const std::vector<MockRequest> sent = mock.requests();
+        ASSERT_FALSE(sent.empty()) << op.name;
+        EXPECT_EQ(sent.back().path, op.path) << op.name;
+        const std::string expected = outcome([&] { return op.direct(reference); });
+        const std::vector<MockRequest> sentDirectly = mock.requestsTo(op.path);
+        ASSERT_EQ(sentDirectly.size(), 2u) << op.name;
+        EXPECT_EQ(sentDirectly[0].form, sentDirectly[1].form) << op.name;
+        EXPECT_EQ(got, expected) << op.name;
+    }
+}
+
+TEST_F(ServiceObject, ALogUploadReachesTheServerWithTheThreeLogs)
+{
+    mainSettings().setValue(SettingsKeys::ClientGuid, L"6b29fc40-ca47-1067-b31d-00dd010662da");
+    mainSettings().setValue(SettingsKeys::InstalledVersion, L"1.1.0.33");
+    EXPECT_TRUE(service.postLogs());
+    const std::vector<MockRequest> uploads = mock.requestsTo("/user/log/");
+    ASSERT_EQ(uploads.size(), 1u);
+    std::vector<std::string> names;
+    for (const auto& [name, value] : uploads[0].form)
+        names.push_back(name);
+    for (const char* name : { "srvLog", "ovpnLog", "installLog" })
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
 }
 
 TEST_F(ServiceObject, AShutdownWaitsForNoWorkerAndClosesTheEvents)

@@ -16,6 +16,8 @@ protected:
 TEST_F(HungWorker, TheStopReportsStopPendingAndGivesUpAfterItsLimit)
 {
     ASSERT_TRUE(logGets("Waiting for client connection server_id= 0"));
+    // The update worker is past its check-in, in the wait that the stop ends.
+    ASSERT_TRUE(checkinSaved());
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScHandle service(OpenServiceW(manager.get(), L"Nimbal", SERVICE_STOP | SERVICE_QUERY_STATUS));
     ASSERT_TRUE(service);

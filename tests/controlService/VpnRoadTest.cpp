@@ -26,6 +26,9 @@ class VpnRoad : public InstalledService {
 protected:
     VpnRoad() : InstalledService(hostPath(NIMBAL_VPN_ROAD_SERVICE_EXE)) {}
 
+    // The start's check-in already sets the daemon's management port.
+    void scriptMock() override { mock.setReply(vpn_test::CheckinPath, 200, vpn_test::checkinReply(ManagementPort, 60)); }
+
     // The state as the pipe reports it, asked until it is `wanted` or the patience is spent.
     static std::string stateOnceItIs(PipeConnection& client, const std::string& wanted)
     {
@@ -41,7 +44,6 @@ protected:
     }
 
     const OvpnConfigFolder vpnFiles { { L"client.auth", L"loopback.ovpn", L"loopback.pid", L"ovpn.log" } };
-    MockApi mock;
 };
 
 } // namespace
