@@ -245,8 +245,12 @@ TEST(ServiceLogOut, VpnUserLogOutRemovesTheStoredAccount)
 
     EXPECT_EQ(callInFreshProcess("vpnUserLogOut").result, "done");
 
-    // The password is never answered over the pipe, so only the other three can be read back.
+    // The library sends its removals without waiting for replies, so the service may still be
+    // working through them: wait (bounded) for the last one. The password is never answered over
+    // the pipe, so only the other three can be read back.
     ServicePipe pipe;
+    for (int i = 0; i < 500 && pipe.get(rememberMe); ++i)
+        Sleep(10);
     EXPECT_EQ(pipe.get(login), std::nullopt);
     EXPECT_EQ(pipe.get(token), std::nullopt);
     EXPECT_EQ(pipe.get(rememberMe), std::nullopt);

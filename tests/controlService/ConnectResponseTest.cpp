@@ -34,9 +34,34 @@ protected:
     const OvpnConfigFolder files { { L"client.auth", L"nl-ams-01.ovpn", L"default.ovpn" } };
 };
 
+namespace {
+
+// Moves a folder that other tests of the service left behind out of the way, and back afterwards.
+class FolderAside {
+public:
+    explicit FolderAside(const std::wstring& folder) : folder(folder), aside(folder + L".aside")
+    {
+        moved = fileExists(folder) && MoveFileW(folder.c_str(), aside.c_str());
+    }
+    ~FolderAside()
+    {
+        if (moved) {
+            RemoveDirectoryW(folder.c_str());
+            MoveFileW(aside.c_str(), folder.c_str());
+        }
+    }
+
+private:
+    const std::wstring folder, aside;
+    bool moved = false;
+};
+
+} // namespace
+
 TEST_F(ConnectResponseTest, WritesBothFilesWithCrLfLineEndsIntoANewFolder)
 {
-    ASSERT_FALSE(fileExists(OvpnConfigFolder::folder())) << "the folder was there before the test";
+    const FolderAside leftOver(OvpnConfigFolder::folder());
+    ASSERT_FALSE(fileExists(OvpnConfigFolder::folder())) << "the folder could not be moved aside";
 
     const RemoteServerResponse response = api.requestServerConnect(L"nl-ams-01");
 
