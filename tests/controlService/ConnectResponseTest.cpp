@@ -36,32 +36,28 @@ protected:
 
 namespace {
 
-// Moves a folder that other tests of the service left behind out of the way, and back afterwards.
-class FolderAside {
-public:
-    explicit FolderAside(const std::wstring& folder) : folder(folder), aside(folder + L".aside")
-    {
-        moved = fileExists(folder) && MoveFileW(folder.c_str(), aside.c_str());
+// Other tests of the service may leave the daemon's folder behind: its files are scratch of the
+// test prefix, so the folder is removed for this test, which needs it missing.
+void removeLeftOverFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+        while (FindNextFileW(search, &entry));
+        FindClose(search);
     }
-    ~FolderAside()
-    {
-        if (moved) {
-            RemoveDirectoryW(folder.c_str());
-            MoveFileW(aside.c_str(), folder.c_str());
-        }
-    }
-
-private:
-    const std::wstring folder, aside;
-    bool moved = false;
-};
+    RemoveDirectoryW(folder.c_str());
+}
 
 } // namespace
 
 TEST_F(ConnectResponseTest, WritesBothFilesWithCrLfLineEndsIntoANewFolder)
 {
-    const FolderAside leftOver(OvpnConfigFolder::folder());
-    ASSERT_FALSE(fileExists(OvpnConfigFolder::folder())) << "the folder could not be moved aside";
+    removeLeftOverFolder(OvpnConfigFolder::folder() + L".aside");
+    removeLeftOverFolder(OvpnConfigFolder::folder());
+    ASSERT_FALSE(fileExists(OvpnConfigFolder::folder())) << "the folder could not be removed";
 
     const RemoteServerResponse response = api.requestServerConnect(L"nl-ams-01");
 
