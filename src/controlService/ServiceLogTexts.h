@@ -93,7 +93,4 @@ constexpr const char* Stopped = "stopped";
 constexpr const char* IgnoringThreads = "Ignoring unfinished threads to speed-up exit";
 constexpr const char* Destructor = "ZazozeControlService::~ZazozeControlService";
 
-// What cannot run while the member that runs it is not part of the service.
-constexpr const char* NoHttpServer = "ZazozeControlService::winServerThread: no HTTP server to run";
-
 } // namespace ServiceLog

@@ -74,15 +74,43 @@ void ZazozeControlService::SettingsThread()
 
 void ZazozeControlService::winServerThread()
 {
-    const ComInit com(COINIT_APARTMENTTHREADED);
-    Logger::instance().write(StartWinServer);
-    try {
-        runHttpServer();
-    } catch (const std::exception& error) {
-        Logger::instance().write(WinServerCaught, error.what());
-    } catch (...) {
-        Logger::instance().write(WinServerCaughtUnknown);
+    {
+        const ComInit com(COINIT_APARTMENTTHREADED);
+        Logger::instance().write(StartWinServer);
+        try {
+            const int port = chooseLocalHttpPort();
+            if (startHttpServer(port))
+                httpServer.processRequests();
+        } catch (const std::exception& error) {
+            Logger::instance().write(WinServerCaught, error.what());
+        } catch (...) {
+            Logger::instance().write(WinServerCaughtUnknown);
+        }
     }
+    // Last: the service object may be gone as soon as this is seen.
+    std::lock_guard<std::mutex> lock(httpServerMutex);
+    --httpWorkers;
+    httpWorkerEnded.notify_all();
+}
+
+bool ZazozeControlService::startHttpServer(int port)
+{
+    std::lock_guard<std::mutex> lock(httpServerMutex);
+    if (stopping)
+        return false;
+    return httpServer.start(port);
+}
+
+void ZazozeControlService::stopHttpServer()
+{
+    std::lock_guard<std::mutex> lock(httpServerMutex);
+    httpServer.stop();
+}
+
+void ZazozeControlService::waitForHttpWorker()
+{
+    std::unique_lock<std::mutex> lock(httpServerMutex);
+    httpWorkerEnded.wait(lock, [this] { return httpWorkers == 0; });
 }
 
 int ZazozeControlService::chooseLocalHttpPort()

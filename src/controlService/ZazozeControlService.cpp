@@ -21,6 +21,7 @@ using namespace ServiceLog;
 ZazozeControlService::ZazozeControlService()
     : CServiceBase(ServiceName)
     , serverPool(CommandsPipeName, this)
+    , httpServer(this)
 {
     apiOperator.setSettingsChangedCallback([this] { onSettingsUpdated(); });
 }
@@ -28,6 +29,22 @@ ZazozeControlService::ZazozeControlService()
 ZazozeControlService::~ZazozeControlService()
 {
     Logger::instance().write(Destructor);
+    // A service destroyed without its stop routine (or one whose HTTP worker began only after it)
+    // still ends the request loop before the members it runs on are gone.
+    bool serverStarted = false;
+    {
+        std::lock_guard<std::mutex> lock(httpServerMutex);
+        stopping = true;
+        serverStarted = httpServer.started();
+    }
+    if (serverStarted) {
+        try {
+            stopHttpServer();
+        } catch (...) {
+            // stop saves the current user's settings; a failed save must not keep the loop alive
+        }
+    }
+    waitForHttpWorker();
 }
 
 void ZazozeControlService::OnStart(DWORD, LPWSTR*)
@@ -57,7 +74,7 @@ void ZazozeControlService::OnStart(DWORD, LPWSTR*)
     if (!stopping)
         queueWorker(&ZazozeControlService::SettingsThread, SettingsLaunch);
     if (!stopping)
-        queueWorker(&ZazozeControlService::winServerThread, WinServerLaunch);
+        queueHttpWorker();
     vpnCheckEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
 }
 
@@ -103,6 +120,20 @@ bool ZazozeControlService::queueWorker(Worker worker, const WorkerLaunchTexts& t
         Logger::instance().write(texts.unknown);
     }
     return false;
+}
+
+void ZazozeControlService::queueHttpWorker()
+{
+    // Counted before it is queued: the destructor waits also for a worker that has not begun.
+    {
+        std::lock_guard<std::mutex> lock(httpServerMutex);
+        ++httpWorkers;
+    }
+    if (queueWorker(&ZazozeControlService::winServerThread, WinServerLaunch))
+        return;
+    std::lock_guard<std::mutex> lock(httpServerMutex);
+    --httpWorkers;
+    httpWorkerEnded.notify_all();
 }
 
 void ZazozeControlService::OnStop()

@@ -5,6 +5,7 @@
 #include "IConfigSectionManager.h"
 #include "ServiceLogTexts.h"
 #include "api/ServerApiOperator.h"
+#include "http/LocalHttpServer.h"
 #include "pipe/ServerPool.h"
 #include "update/UpdateDownloader.h"
 #include "vpn/OpenVpnStateController.h"
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -98,12 +100,19 @@ protected:
     void repairVpnConnection(bool firstOfSeries);
     bool resetVpnAdapter();
 
-    // Work of members that have not joined the service yet (PendingMembers.cpp).
+    // The check-in loop over the API client's check-in; the update download's cancel and state.
     void runUpdateChecks();
-    void runHttpServer();
     void cancelUpdateDownload();
     bool updateDownloadRunning() const;
+
+    // The HTTP server's start and stop, taken in turn: a server that would start after the stop
+    // routine has passed it is never started, since nothing would stop it again.
+    bool startHttpServer(int port);
     void stopHttpServer();
+    // winServerThread queued and counted in httpWorkers.
+    void queueHttpWorker();
+    // Until no winServerThread is queued or running: its loop must not outlive the service object.
+    void waitForHttpWorker();
 
     ServerPool serverPool;
     UniqueHandle updateEvent;
@@ -116,6 +125,11 @@ protected:
     OpenVpnStateController vpnController;
     // Its settings-changed callback is onSettingsUpdated.
     ServerApiOperator apiOperator;
-    // Here joins httpServer (LocalHttpServer, given this service).
+    LocalHttpServer httpServer;
     std::atomic<bool> stopping { false };
+
+    std::mutex httpServerMutex;
+    // winServerThread work items queued and not yet ended.
+    int httpWorkers = 0;
+    std::condition_variable httpWorkerEnded;
 };

@@ -87,6 +87,20 @@ protected:
         return false;
     }
 
+    // The port the service's HTTP server started on, from its log; 0 when it has not started yet.
+    static int httpPort()
+    {
+        const std::string prefix = "Win server starting on port ";
+        for (int i = 0; i < 6000; ++i) {
+            for (const std::string& line : logLines()) {
+                if (line.compare(0, prefix.size(), prefix) == 0)
+                    return std::stoi(line.substr(prefix.size()));
+            }
+            Sleep(10);
+        }
+        return 0;
+    }
+
     // Constructed before SetUp changes anything.
     const registry_guid_backup::ViewState view32 { KEY_WOW64_32KEY };
     const registry_guid_backup::ViewState view64 { KEY_WOW64_64KEY };

@@ -1,7 +1,7 @@
-// The VPN road end to end: the installed service, asked over its pipe to connect, fetches the
-// configuration from the mock API, starts Debian's openvpn through the launcher installed beside it
-// as OpenVPN\openvelorn.exe, reports it connected to a real peer on loopback, and on disconnect
-// stops it with "signal SIGTERM".
+// The VPN road end to end: the installed service, asked over its pipe or its HTTP control server
+// to connect, fetches the configuration from the mock API, starts Debian's openvpn through the
+// launcher installed beside it as OpenVPN\openvelorn.exe, reports it connected to a real peer on
+// loopback, and on disconnect stops it with "signal SIGTERM".
 #include "InstalledServiceFixture.h"
 #include "MockVpnReplies.h"
 #include "OpenVpnPeer.h"
@@ -10,6 +10,7 @@
 
 #include "CommandsClient.h"
 #include "LinuxProcesses.h"
+#include "LoopbackHttp.h"
 #include "MockApi.h"
 #include "StringHelpers.h"
 
@@ -43,6 +44,43 @@ protected:
         return state;
     }
 
+    // The state as vpn/get/state reports it, asked until it is `wanted` or the patience is spent.
+    static std::string stateOnceItIs(LoopbackConnection& http, const std::string& wanted)
+    {
+        std::string state;
+        const ULONGLONG deadline = GetTickCount64() + Patience;
+        do {
+            state = http.request("POST", "/vpn/get/state").body;
+            if (state == wanted)
+                break;
+            Sleep(250);
+        } while (GetTickCount64() < deadline);
+        return state;
+    }
+
+    // The peer up, the mock handing out its configuration; the daemon's pid file watched.
+    void prepareRoad(OpenVpnPeer& peer)
+    {
+        ASSERT_TRUE(peer.prepared());
+        mock.reset();
+        mock.setReply(vpn_test::CheckinPath, 200, vpn_test::checkinReply(ManagementPort, 60));
+        mock.setReply(vpn_test::ConnectPath, 200, vpn_test::connectReply(peer.daemonConfiguration("loopback.pid")));
+        ASSERT_NE(peer.start(), 0u);
+    }
+
+    // The daemon stopped with SIGTERM once the VPN is no longer wanted, and the peer had seen it.
+    void expectStoppedWithSigterm(unsigned openvpn)
+    {
+        EXPECT_TRUE(waitUntilGone(openvpn, Patience));
+        EXPECT_TRUE(logHasInOrder({ "Stop ZazozeControlService::checkOpenVpnStateThread",
+                                    "[INFO]: \t OpenVpnStateController::stopOVPN Connected, sending stop command ",
+                                    "[INFO]: \t OpenVpnStateController::stopOVPN succeeded " }));
+        const std::string daemonLog = readWholeFile(OvpnConfigFolder::file(L"ovpn.log"));
+        EXPECT_NE(daemonLog.find("Peer Connection Initiated"), std::string::npos) << daemonLog;
+        EXPECT_NE(daemonLog.find("MANAGEMENT: CMD 'signal SIGTERM'"), std::string::npos) << daemonLog;
+    }
+
+    const std::wstring pidFile = OvpnConfigFolder::file(L"loopback.pid");
     const OvpnConfigFolder vpnFiles { { L"client.auth", L"loopback.ovpn", L"loopback.pid", L"ovpn.log" } };
 };
 
@@ -51,13 +89,8 @@ protected:
 TEST_F(VpnRoad, ConnectsThroughTheApiAndTheRealDaemonAndDisconnectsWithSigterm)
 {
     OpenVpnPeer peer(DaemonUdpPort, PeerUdpPort);
-    ASSERT_TRUE(peer.prepared());
-    const std::wstring pidFile = OvpnConfigFolder::file(L"loopback.pid");
     const OpenVpnGuard daemonGuard(pidFile);
-    mock.reset();
-    mock.setReply(vpn_test::CheckinPath, 200, vpn_test::checkinReply(ManagementPort, 60));
-    mock.setReply(vpn_test::ConnectPath, 200, vpn_test::connectReply(peer.daemonConfiguration("loopback.pid")));
-    ASSERT_NE(peer.start(), 0u);
+    ASSERT_NO_FATAL_FAILURE(prepareRoad(peer));
 
     PipeConnection client(CommandsPipeName);
     ASSERT_TRUE(client.connected());
@@ -79,11 +112,37 @@ TEST_F(VpnRoad, ConnectsThroughTheApiAndTheRealDaemonAndDisconnectsWithSigterm)
     // Not wanted any more: the watch ends and the daemon is asked to stop, before the next reply.
     ASSERT_TRUE(client.send(request(CMD_SET_REQUIRED_STATE, { L"false" })));
     EXPECT_EQ(shown(client.ask(request(CMD_GET_VPN_STATE))), "00");
-    EXPECT_TRUE(waitUntilGone(openvpn, Patience));
-    EXPECT_TRUE(logHasInOrder({ "Stop ZazozeControlService::checkOpenVpnStateThread",
-                                "[INFO]: \t OpenVpnStateController::stopOVPN Connected, sending stop command ",
-                                "[INFO]: \t OpenVpnStateController::stopOVPN succeeded " }));
-    const std::string daemonLog = readWholeFile(OvpnConfigFolder::file(L"ovpn.log"));
-    EXPECT_NE(daemonLog.find("Peer Connection Initiated"), std::string::npos) << daemonLog;
-    EXPECT_NE(daemonLog.find("MANAGEMENT: CMD 'signal SIGTERM'"), std::string::npos) << daemonLog;
+    expectStoppedWithSigterm(openvpn);
+}
+
+TEST_F(VpnRoad, ConnectsOverHttpAndAnswersEachStateTillDisconnected)
+{
+    OpenVpnPeer peer(DaemonUdpPort, PeerUdpPort);
+    const OpenVpnGuard daemonGuard(pidFile);
+    ASSERT_NO_FATAL_FAILURE(prepareRoad(peer));
+    const int port = httpPort();
+    ASSERT_NE(port, 0);
+
+    LoopbackConnection http(static_cast<unsigned short>(port));
+    EXPECT_EQ(http.request("POST", "/vpn/get/state").body, "NOTCONNECTED");
+    const HttpReply connected = http.request("POST", "/vpn/connect", "server=loopback");
+    EXPECT_EQ(connected.status, 200);
+    EXPECT_EQ(connected.reason, "OK");
+    EXPECT_EQ(connected.body, "Success");
+    EXPECT_EQ(stateOnceItIs(http, "CONNECTED"), "CONNECTED");
+    const HttpReply current = http.request("POST", "/vpn/get/currentServer");
+    EXPECT_EQ(current.body, "loopback");
+
+    const std::vector<MockRequest> connects = mock.requestsTo(vpn_test::ConnectPath);
+    ASSERT_EQ(connects.size(), 1u);
+    EXPECT_NE(connects[0].body.find("vpnSrvId=loopback"), std::string::npos) << connects[0].body;
+    const unsigned openvpn = waitForPidFile(pidFile, Patience);
+    ASSERT_NE(openvpn, 0u);
+
+    const HttpReply disconnecting = http.request("POST", "/vpn/disconnect");
+    EXPECT_EQ(disconnecting.status, 200);
+    EXPECT_EQ(disconnecting.reason, "OK");
+    EXPECT_EQ(disconnecting.body, "Disconnecting");
+    EXPECT_EQ(http.request("POST", "/vpn/get/state").body, "NOTCONNECTED");
+    expectStoppedWithSigterm(openvpn);
 }

@@ -44,6 +44,7 @@ public:
     void stop();
     // The request loop; returns at once unless started, else when the queue is closed.
     void processRequests();
+    bool started() const { return !stopped; }
 
 private:
     using Handler = void (LocalHttpServer::*)(HttpRequest* request);

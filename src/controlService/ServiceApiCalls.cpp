@@ -1,6 +1,5 @@
-// What the service does through the API client's check-in and account operations, and through the
-// HTTP server, which has not joined it yet: until it joins, the work that needs it logs that there
-// is nothing to run; nothing here pretends to work. When it joins, its calls replace those bodies.
+// What the service does through the API client: the check-in loop's check-in and the account
+// operations that the front ends ask for.
 #include "ZazozeControlService.h"
 
 #include "Logger.h"
@@ -10,17 +9,6 @@ using namespace ServiceLog;
 void ZazozeControlService::runUpdateChecks()
 {
     runCheckinLoop([this] { return apiOperator.checkin(); });
-}
-
-// winServerThread: the HTTP server started on chooseLocalHttpPort, then its request loop.
-void ZazozeControlService::runHttpServer()
-{
-    Logger::instance().write(NoHttpServer);
-}
-
-// Stop: the HTTP server's stop.
-void ZazozeControlService::stopHttpServer()
-{
 }
 
 // The API operations reach the server unchanged; what they throw is for the front end to catch.
