@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
-# The main job: build, install the service into a Wine prefix of its own, show it running, stop it.
+# The main job: set up what is missing, build, then run the service against the embedded default
+# environment on loopback (mock vendor API, OpenVPN peer) in a Wine prefix of its own, connected
+# through its local HTTP control server, until Ctrl-C.
+#   scripts/run.sh          run until Ctrl-C (or scripts/run.sh stop from another shell)
+#   scripts/run.sh --once   end as soon as the VPN is CONNECTED
+#   scripts/run.sh stop     end a running main job
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
+if [ "${1:-}" = stop ]; then
+  exec python3 "$NIMBAL_ROOT/scripts/mainjob/main_job.py" stop --build-dir "$BUILD_DIR"
+fi
+
 "$NIMBAL_ROOT/scripts/setup.sh"
+echo "Building in $BUILD_DIR"
 "$NIMBAL_ROOT/scripts/build.sh"
-
-export WINEPREFIX="$BUILD_DIR/wine-run"
-"$NIMBAL_ROOT/scripts/wine-prefix.sh" start "$WINEPREFIX"
-trap '"$NIMBAL_ROOT/scripts/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
-
-service_exe="$BUILD_DIR/src/controlService/NimbalService.exe"
-echo "== Installing the service into $WINEPREFIX"
-wine "$service_exe" -install | tr -d '\r'
-echo "== State as the service control manager reports it"
-wine sc query Nimbal | tr -d '\r' | grep -E 'SERVICE_NAME|STATE' || true
-echo "== Stopping and removing it"
-wine "$service_exe" -remove | tr -d '\r'
+export NIMBAL_MOCK_API_PORT NIMBAL_CACHE
+exec python3 "$NIMBAL_ROOT/scripts/mainjob/main_job.py" run --build-dir "$BUILD_DIR" "$@"
