@@ -76,7 +76,8 @@ TEST_F(RunningService, StartsWithItsBannerAndStopsWithinItsLimit)
 {
     ASSERT_TRUE(logGets("Waiting for client connection server_id= 0"));
     ASSERT_TRUE(checkinSaved());
-    ASSERT_TRUE(logGets("ZazozeControlService::winServerThread: no HTTP server to run"));
+    ASSERT_TRUE(logGets("Waiting for HTTP request"));
+    const std::string port = std::to_string(httpPort());
     const auto started = logLines();
     ASSERT_GE(started.size(), 2u);
     EXPECT_EQ(started[0], "Enabled logging...");
@@ -86,15 +87,20 @@ TEST_F(RunningService, StartsWithItsBannerAndStopsWithinItsLimit)
     EXPECT_TRUE(logHasInOrder({ "Start Update Check thread",
                                 "ServerApiOperator::checkin Request to https://localhost:" + std::to_string(mock.port()) + "/v3/client/checkin" }));
     EXPECT_TRUE(logHasInOrder({ "Start Settings thread", "Server created", "Waiting for client connection server_id= 0" }));
-    EXPECT_TRUE(logHasInOrder({ "Start WinServer thread", "ZazozeControlService::winServerThread: no HTTP server to run" }));
+    EXPECT_TRUE(logHasInOrder({ "Start WinServer thread", "Win server starting on port " + port,
+                                "Listening on url http://127.0.0.1:" + port + "/TYTUT",
+                                "Listening on url http://127.0.0.1:" + port + "/remote/login",
+                                "LocalHttpServer::processRequests begin", "Waiting for HTTP request" }));
+    EXPECT_EQ(count("HttpAddUrl failed with error code"), 0u);
     // The update worker waits for its next check-in until the stop.
     EXPECT_EQ(count("Stop Update thread"), 0u);
 
     EXPECT_TRUE(contains(runServiceProgram(L"-stop"), "Nimbal is stopped."));
     EXPECT_EQ(readService().state, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_TRUE(logHasInOrder({ "Nimbal Privacy terminating", "ServerPool::Close-- CLOSE ALL",
-                                "ServerPool::Close-- DONE.", "Save users configurations...", "Waiting for end of all threads",
-                                "Nimbal Privacy terminated" }));
+                                "ServerPool::Close-- DONE.", "Save users configurations...", "Stopping web server...",
+                                "Waiting for end of all threads", "Nimbal Privacy terminated" }));
+    EXPECT_TRUE(logGets("HttpReceiveHttpRequest end"));
     EXPECT_TRUE(logGets("Stop Settings thread"));
     EXPECT_TRUE(logGets("Stop Update thread"));
     EXPECT_EQ(count("Finish Pool Thread:"), 1u);
