@@ -34,7 +34,14 @@ void LocalHttpServer::accountRequest(HttpRequest* request, RemoteServerResponse 
     case Credentials::Stored:
         break;
     }
-    const RemoteServerResponse result = (manager->*operation)();
+    RemoteServerResponse result;
+    try {
+        result = (manager->*operation)();
+    } catch (...) {
+        // A reply that could not be read accepted nothing either; the request loop answers the failure.
+        clearAccountCredentials();
+        throw;
+    }
     // Credentials the API refused are not kept.
     if (result.code != 200)
         clearAccountCredentials();
