@@ -22,10 +22,11 @@ sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e", "browser"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "tools", "python"))
 
-from control_client import ControlClient, find_control_port  # noqa: E402
+from control_http import ControlClient, find_control_port  # noqa: E402
 from loopback_vpn import CHECKIN_PATH, SERVERS_LIST_PATH, MockApi, OpenVpnPeer, checkin_reply, connect_reply  # noqa: E402
+from wine_presence import PrefixPresence  # noqa: E402
 from wine_service import WineService  # noqa: E402
 
 STATE_NAMES = ("NOTCONNECTED", "DISCONNECTED", "CONNECTING", "CONNECTED")
@@ -112,11 +113,7 @@ class MainJob:
 
         subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "start", self.prefix], check=True)
         self.prefix_started = True
-        # Wine ends its services, ours among them, soon after the last ordinary program of the prefix
-        # has ended: a command prompt waiting on a pipe stays for the whole job.
-        self.presence = subprocess.Popen(["wine", "cmd.exe"], env=dict(os.environ, WINEPREFIX=self.prefix),
-                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL, start_new_session=True)
+        self.presence = PrefixPresence(self.prefix)
         say(f"Wine prefix: {self.prefix}")
         clear_settings(self.prefix)
 
@@ -228,11 +225,7 @@ class MainJob:
 
     def end_prefix(self):
         if self.presence is not None:
-            self.presence.stdin.close()
-            try:
-                self.presence.wait(10)
-            except subprocess.TimeoutExpired:
-                pass
+            self.presence.end()
         subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "stop", self.prefix], check=True)
         say("Wine prefix's processes ended")
 

@@ -1,12 +1,7 @@
 """The service "Nimbal" installed in a Wine prefix, as a test on the Linux side reaches it: its
-settings folder and log, its HTTP control server, the mock vendor API behind it, and what the test
-borrows from the prefix and the machine (a busy loopback port, the registry's device identifier,
-the VPN files).
-
-Wine's HTTP Server API now and then stops taking new connections once earlier ones have closed, and
-drops a request whose bytes do not arrive in one burst: ControlClient sends each request in one
-write on one kept-alive connection, and sends a request again on a new connection only when the
-server closed the old one without a byte of reply (the service never saw that request).
+settings folder and log, the mock vendor API behind it, and what the test borrows from the prefix
+and the machine (a busy loopback port, the registry's device identifier, the VPN files). Its HTTP
+control server is reached with control_http's client.
 """
 
 import base64
@@ -20,14 +15,11 @@ import sys
 import threading
 import time
 import urllib.parse
-from collections import namedtuple
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "e2e", "browser"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "python"))
+from control_http import LOOPBACK, PATIENCE_S, ControlClient, Reply, answers_ping  # noqa: E402,F401
+from wine_presence import PrefixPresence  # noqa: E402,F401
 from wine_service import SWITCH_WITHIN_S, WineService  # noqa: E402
-
-# Every wait of the tests is bounded by this.
-PATIENCE_S = 60
-LOOPBACK = "127.0.0.1"
 
 STARTED = re.compile(r"Starting Nimbal\.*\nNimbal is started\.\n")
 
@@ -49,24 +41,6 @@ def wait_for(condition, what, within_s=PATIENCE_S, step_s=0.1):
         if time.monotonic() > deadline:
             raise AssertionError(f"{what}: not within {within_s} s")
         time.sleep(step_s)
-
-
-class PrefixPresence:
-    """A command prompt kept running in the prefix: Wine ends its services, ours among them, soon
-    after the last ordinary program of a prefix has ended."""
-
-    def __init__(self, prefix):
-        self._process = subprocess.Popen(["wine", "cmd.exe"], env=dict(os.environ, WINEPREFIX=prefix),
-                                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL, start_new_session=True)
-
-    def end(self):
-        self._process.stdin.close()
-        try:
-            self._process.wait(SWITCH_WITHIN_S)
-        except subprocess.TimeoutExpired:
-            self._process.kill()
-            self._process.wait()
 
 
 class SettingsFolder:
@@ -121,95 +95,6 @@ class SettingsFolder:
     def http_ports(self):
         """The port of each start of the HTTP server that the log records, in order."""
         return [int(port) for port in self.HTTP_START.findall(self.log_text())]
-
-
-Reply = namedtuple("Reply", "status reason body content_type")
-
-
-class Unanswered(ConnectionError):
-    """The server closed the connection before a byte of its reply."""
-
-
-class ControlClient:
-    """HTTP/1.1 requests to the control server, all on one kept-alive connection."""
-
-    RESENDS = 5
-
-    def __init__(self, port, timeout_s=PATIENCE_S):
-        self.port = port
-        self._timeout_s = timeout_s
-        self._socket = None
-        self._reader = None
-
-    def post(self, path, body=b"", headers=()):
-        return self.request("POST", path, body, headers)
-
-    def request(self, method, path, body=b"", headers=()):
-        if isinstance(body, str):
-            body = body.encode("latin-1")
-        head = f"{method} {path} HTTP/1.1\r\nHost: {LOOPBACK}:{self.port}\r\nContent-Length: {len(body)}\r\n"
-        head += "".join(f"{name}: {value}\r\n" for name, value in headers) + "\r\n"
-        message = head.encode("latin-1") + body
-        for attempt in range(self.RESENDS):
-            if self._socket is None:
-                self._connect()
-            try:
-                self._socket.sendall(message)
-                status_line = self._reader.readline(65537)
-                if not status_line:
-                    raise Unanswered()
-            except (Unanswered, ConnectionResetError, BrokenPipeError) as error:
-                self.close()
-                if attempt + 1 == self.RESENDS:
-                    raise AssertionError(f"{method} {path}: closed unanswered {self.RESENDS} times ({error!r})")
-                continue
-            return self._read_reply(status_line)
-
-    def _read_reply(self, status_line):
-        parts = status_line.decode("latin-1").rstrip("\r\n").split(" ", 2)
-        if len(parts) < 2 or not parts[0].startswith("HTTP/1."):
-            raise AssertionError(f"not an HTTP status line: {status_line!r}")
-        headers = {}
-        while True:
-            line = self._reader.readline(65537)
-            if not line:
-                raise AssertionError("the server closed the connection inside a reply's headers")
-            if line in (b"\r\n", b"\n"):
-                break
-            name, _, value = line.decode("latin-1").partition(":")
-            headers[name.strip().lower()] = value.strip()
-        length = int(headers.get("content-length", "0"))
-        body = self._reader.read(length)
-        if len(body) != length:
-            raise AssertionError(f"a reply body of {len(body)} bytes, announced {length}")
-        if headers.get("connection", "").lower() == "close":
-            self.close()
-        return Reply(int(parts[1]), parts[2] if len(parts) > 2 else "", body, headers.get("content-type"))
-
-    def _connect(self):
-        self._socket = socket.create_connection((LOOPBACK, self.port), timeout=self._timeout_s)
-        # One reader for the connection's life: bytes the server sends beyond a reply stay for the
-        # next read, so a second reply to one request shows as a wrong reply to the next.
-        self._reader = self._socket.makefile("rb")
-
-    def close(self):
-        if self._socket is not None:
-            self._reader.close()
-            self._socket.close()
-        self._socket = None
-        self._reader = None
-
-
-def answers_ping(port):
-    """Whether the service's control server answers on `port` now."""
-    client = ControlClient(port, timeout_s=10)
-    try:
-        reply = client.post("/TYTUT")
-        return reply.status == 200 and reply.body == b"GDEZHESCHIO!"
-    except (OSError, AssertionError):
-        return False
-    finally:
-        client.close()
 
 
 class MockApi:

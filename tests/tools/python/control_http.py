@@ -1,0 +1,141 @@
+"""Requests to the service's local HTTP control server on 127.0.0.1, as a program on the Linux side
+makes them.
+
+Wine's HTTP Server API now and then stops taking new connections once earlier ones have closed, and
+drops a request whose bytes do not arrive in one burst: ControlClient sends each request in one
+write on one kept-alive connection, and sends a request again on a new connection only when the
+server closed the old one without a byte of reply (the service never saw that request).
+"""
+
+import socket
+from collections import namedtuple
+
+LOOPBACK = "127.0.0.1"
+PATIENCE_S = 60
+# The range the service chooses its port from.
+FIRST_PORT = 666
+LAST_PORT = 999
+
+
+class Reply(namedtuple("Reply", "status reason body content_type")):
+    def text(self):
+        return self.body.decode("latin-1")
+
+    def __str__(self):
+        return f"{self.status} {self.reason} {self.text()!r}"
+
+
+class Unanswered(ConnectionError):
+    """The server closed the connection before a byte of its reply."""
+
+
+class ControlClient:
+    """HTTP/1.1 requests to the control server, all on one kept-alive connection."""
+
+    RESENDS = 5
+
+    def __init__(self, port, timeout_s=PATIENCE_S):
+        self.port = port
+        self._timeout_s = timeout_s
+        self._socket = None
+        self._reader = None
+
+    def post(self, path, body=b"", headers=()):
+        """`body` is bytes, text, or a dict of form fields joined as they stand (no escaping)."""
+        if isinstance(body, dict):
+            body = "&".join(f"{name}={value}" for name, value in body.items())
+        return self.request("POST", path, body, headers)
+
+    def request(self, method, path, body=b"", headers=()):
+        if isinstance(body, str):
+            body = body.encode("latin-1")
+        head = f"{method} {path} HTTP/1.1\r\nHost: {LOOPBACK}:{self.port}\r\nContent-Length: {len(body)}\r\n"
+        head += "".join(f"{name}: {value}\r\n" for name, value in headers) + "\r\n"
+        message = head.encode("latin-1") + body
+        for attempt in range(self.RESENDS):
+            if self._socket is None:
+                self._connect()
+            try:
+                self._socket.sendall(message)
+                status_line = self._reader.readline(65537)
+                if not status_line:
+                    raise Unanswered()
+            except (Unanswered, ConnectionResetError, BrokenPipeError) as error:
+                self.close()
+                if attempt + 1 == self.RESENDS:
+                    raise AssertionError(f"{method} {path}: closed unanswered {self.RESENDS} times ({error!r})")
+                continue
+            return self._read_reply(status_line)
+
+    def _read_reply(self, status_line):
+        parts = status_line.decode("latin-1").rstrip("\r\n").split(" ", 2)
+        if len(parts) < 2 or not parts[0].startswith("HTTP/1."):
+            raise AssertionError(f"not an HTTP status line: {status_line!r}")
+        headers = {}
+        while True:
+            line = self._reader.readline(65537)
+            if not line:
+                raise AssertionError("the server closed the connection inside a reply's headers")
+            if line in (b"\r\n", b"\n"):
+                break
+            name, _, value = line.decode("latin-1").partition(":")
+            headers[name.strip().lower()] = value.strip()
+        length = int(headers.get("content-length", "0"))
+        body = self._reader.read(length)
+        if len(body) != length:
+            raise AssertionError(f"a reply body of {len(body)} bytes, announced {length}")
+        if headers.get("connection", "").lower() == "close":
+            self.close()
+        return Reply(int(parts[1]), parts[2] if len(parts) > 2 else "", body, headers.get("content-type"))
+
+    def _connect(self):
+        self._socket = socket.create_connection((LOOPBACK, self.port), timeout=self._timeout_s)
+        # One reader for the connection's life: bytes the server sends beyond a reply stay for the
+        # next read, so a second reply to one request shows as a wrong reply to the next.
+        self._reader = self._socket.makefile("rb")
+
+    def close(self):
+        if self._socket is not None:
+            self._reader.close()
+            self._socket.close()
+        self._socket = None
+        self._reader = None
+
+
+def answers_ping(port):
+    """Whether the service's control server answers on `port` now."""
+    client = ControlClient(port, timeout_s=10)
+    try:
+        reply = client.post("/TYTUT")
+        return reply.status == 200 and reply.body == b"GDEZHESCHIO!"
+    except (OSError, AssertionError):
+        return False
+    finally:
+        client.close()
+
+
+def find_control_port(is_ours=lambda client: True, within_s=PATIENCE_S):
+    """The first port from 666 up whose control server answers the ping and for which `is_ours`
+    (given a client on that port) holds: services of other Wine prefixes may listen there too."""
+    import time
+    deadline = time.monotonic() + within_s
+    while time.monotonic() < deadline:
+        for port in range(FIRST_PORT, LAST_PORT + 1):
+            if not _listening(port) or not answers_ping(port):
+                continue
+            client = ControlClient(port, timeout_s=10)
+            try:
+                if is_ours(client):
+                    return port
+            except (OSError, AssertionError):
+                pass
+            finally:
+                client.close()
+        time.sleep(0.5)
+    return None
+
+
+def _listening(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.settimeout(0.2)
+        return probe.connect_ex((LOOPBACK, port)) == 0
