@@ -14,6 +14,7 @@
 #include "VpnState.h"
 
 #include "ComPtr.h"
+#include "NetworkHelpers.h"
 #include "MockApi.h"
 #include "SocketHandle.h"
 #include "StringCipher.h"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <regex>
 
 namespace {
@@ -33,6 +35,7 @@ public:
     using ZazozeControlService::lastCheckinSucceeded;
     using ZazozeControlService::logUploadFields;
     using ZazozeControlService::OnShutdown;
+    using ZazozeControlService::queueHttpWorker;
     using ZazozeControlService::runCheckinLoop;
     using ZazozeControlService::stopping;
     using ZazozeControlService::updateEvent;
@@ -423,6 +426,36 @@ TEST_F(ServiceObject, AShutdownWaitsForNoWorkerAndClosesTheEvents)
     service.OnShutdown();
     EXPECT_EQ(count("Ignoring unfinished threads to speed-up exit"), 1u);
     EXPECT_EQ(count("Nimbal Privacy terminated"), 2u);
+}
+
+TEST_F(ServiceObject, DestroyedWithoutAStopItEndsTheHttpLoopFirst)
+{
+    auto other = std::make_unique<ServiceUnderTest>();
+    other->queueHttpWorker();
+    ASSERT_TRUE(logGets("Waiting for HTTP request"));
+    const int port = mainSettings().getValue<int>(SettingsKeys::LocalHttpsPort);
+    ASSERT_FALSE(checkPort("127.0.0.1", port));
+
+    // The loop runs on a pool thread over the object's members: the destructor must outlast it.
+    other.reset();
+    EXPECT_TRUE(linesInOrder(entries(), { "ZazozeControlService::~ZazozeControlService", "Stopping web server...",
+                                          "HttpReceiveHttpRequest end" }));
+    EXPECT_TRUE(checkPort("127.0.0.1", port));
+}
+
+TEST_F(ServiceObject, AnHttpWorkerThatBeginsAfterTheStopStartsNoServer)
+{
+    auto other = std::make_unique<ServiceUnderTest>();
+    other->stopping = true;
+    other->queueHttpWorker();
+    // The destructor waits for the worker, which has nothing to stop.
+    other.reset();
+    EXPECT_EQ(count("Start WinServer thread"), 1u);
+    const auto all = entries();
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [](const std::string& line) { return line.rfind("Win server starting on port", 0) == 0; }),
+              0);
+    EXPECT_EQ(count("LocalHttpServer::processRequests begin"), 0u);
 }
 
 TEST(VpnState, OnlyTheFourStatesHaveAText)
