@@ -203,10 +203,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "Socket not connected, port " + std::to_string(FailurePort + 3) }),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
-// The first 1024 bytes still show "CONNECTED" second; the rest is read as the next answer.
+// The first 1024 bytes still show "CONNECTED" second; the rest is read as the next answer. Each
+// answer comes a moment late, so that the rest is read before the next answer is there too.
 TEST_F(DaemonControllerFixture, LongAnswerIsCutAndItsRestReadNext)
 {
-    ASSERT_NO_FATAL_FAILURE(startListening(LongReplyPort, { "state=long" }));
+    ASSERT_NO_FATAL_FAILURE(startListening(LongReplyPort, { "state=long", "state-delay=300" }));
     EXPECT_EQ(controller->checkState(), 0);
     EXPECT_TRUE(controller->isManagementConnected());
     EXPECT_EQ(controller->checkState(), 2);
