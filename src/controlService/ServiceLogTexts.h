@@ -66,6 +66,7 @@ constexpr const char* RefusedServerId = "refused a server id that is no plain na
 constexpr const wchar_t* BadServerIdMessage =
     L"Bad server id: only letters, digits, \"-\", \"_\" and \".\" are allowed, and it may not begin with \".\"";
 constexpr const char* NoVpnCheckEvent = "Vpn check event object not created";
+constexpr const char* NotStartedWhileStopping = "the service is stopping: the daemon is not started";
 constexpr const char* Watchdog = "ZazozeControlService::checkOpenVpnStateThread";
 constexpr const char* Start = "Start";
 constexpr const char* Stop = "Stop";

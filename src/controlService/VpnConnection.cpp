@@ -79,6 +79,11 @@ RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring& s
     if (response.code != 200 && !serverId.empty()
         && isFile(OpenVpnStateController::getOvpnConfigDir() + L"\\" + serverId + DaemonFiles::ConfigExtension))
         mainSettings().setValue(SettingsKeys::LastConnectServerId, serverId);
+    // The stop may already have stopped the daemon: one started now would outlive the service.
+    if (stopping) {
+        LOG_INFO << ConnectToServer << NotStartedWhileStopping;
+        return response;
+    }
     vpnController.startOVPN(serverId);
 
     if (!vpnCheckEvent) {

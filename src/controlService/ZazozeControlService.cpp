@@ -63,6 +63,7 @@ void ZazozeControlService::OnStart(DWORD, LPWSTR*)
     updateCheckThreadRunning = false;
     checkOpenVpnStateThreadRunning = false;
     stopping = false;
+    apiOperator.allowRequests();
 
     updateEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!updateEvent) {
@@ -158,10 +159,18 @@ void ZazozeControlService::stopAll(const std::function<void()>& waitStep)
     if (vpnCheckEvent)
         SetEvent(vpnCheckEvent.get());
     cancelUpdateDownload();
+    // A pipe client or an HTTP request waiting for the API would hold up the steps below that
+    // wait for them, for as long as the API takes.
+    apiOperator.abandonRequests();
     if (serverPool.isActive())
         serverPool.Close();
     ConfigManager::instance().saveUsersConfigurations();
-    vpnController.stopOVPN();
+    {
+        // A connect under way ends first: a daemon it started before `stopping` was set is
+        // stopped here, and later connects start none.
+        const std::lock_guard<std::mutex> noConnect(connectToServerMutex);
+        vpnController.stopOVPN();
+    }
     stopHttpServer();
     waitStep();
     updateEvent.reset();

@@ -99,6 +99,7 @@ constexpr const char* CannotCreateRequest = "cannot create WinHttp.WinHttpReques
 constexpr const char* CannotOpen = "Cannot create POST request";
 constexpr const char* CannotSetHeader = "Cannot set request header";
 constexpr const char* IgnoreSslErrors = "Ignore SSL errors on Win XP only";
+constexpr const char* RequestAbandoned = "WinHttpRequest::send request abandoned: the service is stopping";
 constexpr const char* RequestTo = "Request to";
 constexpr const char* Posted = "POSTed\n";
 constexpr const char* Received = "\nreceived:\n";

@@ -47,7 +47,7 @@ bool ServerApiOperator::postLogfiles(const std::wstring& logFields)
 {
     Logger& log = Logger::instance();
     log.write(ApiLog::PostLogfiles, ApiLog::PostingLogfile);
-    WinHttpRequest request;
+    WinHttpRequest request(&abandoned);
     if (!request.create()) {
         log.write(ApiLog::PostLogfiles, ApiLog::CannotCreateRequest);
         return false;

@@ -50,7 +50,7 @@ bool ServerApiOperator::checkin()
 bool ServerApiOperator::checkinLocked()
 {
     Logger& log = Logger::instance();
-    WinHttpRequest request;
+    WinHttpRequest request(&abandoned);
     if (!request.create()) {
         log.write(ApiLog::Checkin, ApiLog::CannotCreateRequest);
         return false;
@@ -143,7 +143,7 @@ RemoteServerResponse ServerApiOperator::requestServerData(const std::wstring& ur
     if (!checkedIn && !checkin())
         return makeServerResponse(500, ApiMessage::CheckinFailed);
 
-    WinHttpRequest request;
+    WinHttpRequest request(&abandoned);
     if (!request.create())
         return makeServerResponse(500, ApiMessage::CannotCreateRequest);
     const std::wstring id = currentDeviceId();

@@ -61,6 +61,11 @@ public:
     RemoteServerResponse handleResetResponse(const std::wstring& text);
     RemoteServerResponse handleLimitsResponse(const std::wstring& text);
 
+    // From abandonRequests until allowRequests, requests fail at once and replies still awaited are
+    // given up: a stopping service does not wait for the API.
+    void abandonRequests() { abandoned = true; }
+    void allowRequests() { abandoned = false; }
+
     // Copies, safe to read while a check-in on another thread rewrites them.
     bool isCheckedIn() const { return checkedIn; }
     std::wstring currentDeviceId() const;
@@ -85,4 +90,6 @@ private:
     // Guards deviceId for readers outside a check-in; held only for a copy.
     mutable std::mutex deviceIdMutex;
     std::wstring deviceId;
+    // Watched by every request of this client (abandonRequests).
+    std::atomic<bool> abandoned { false };
 };

@@ -16,6 +16,8 @@ const IID IID_IWinHttpRequest = { 0x016fe2ec, 0xb2c8, 0x45f8, { 0xb2, 0x3b, 0x39
 constexpr DWORD AnyServer = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 constexpr LONG SslErrorIgnoreFlagsOption = 4;
+// How long one wait for the reply lasts before the abandon flag is looked at again.
+constexpr LONG ReplyWaitSeconds = 1;
 // Unknown certificate authority, wrong usage, invalid common name, invalid date.
 constexpr LONG IgnoreCertificateErrors = 0x3300;
 
@@ -69,7 +71,7 @@ bool WinHttpRequest::openPost(const std::wstring& url)
     VARIANT async;
     VariantInit(&async);
     async.vt = VT_BOOL;
-    async.boolVal = VARIANT_FALSE;
+    async.boolVal = VARIANT_TRUE;
     return SUCCEEDED(request->Open(method.get(), target.get(), async));
 }
 
@@ -82,8 +84,29 @@ bool WinHttpRequest::setHeader(const std::wstring& name, const std::wstring& val
 
 bool WinHttpRequest::send(const std::wstring& body)
 {
+    if (abandoned())
+        return false;
     const UniqueBstr text = makeBstr(body);
-    return SUCCEEDED(request->Send(textVariant(text)));
+    if (FAILED(request->Send(textVariant(text))))
+        return false;
+    VARIANT timeout;
+    VariantInit(&timeout);
+    timeout.vt = VT_I4;
+    timeout.lVal = ReplyWaitSeconds;
+    for (;;) {
+        // True unless the wait ran out: an object that already has its reply may not set it.
+        VARIANT_BOOL done = VARIANT_TRUE;
+        // A request that failed (no connection, no reply) fails here.
+        if (FAILED(request->WaitForResponse(timeout, &done)))
+            return false;
+        if (done != VARIANT_FALSE)
+            return true;
+        if (abandoned()) {
+            request->Abort();
+            Logger::instance().write(ApiLog::RequestAbandoned);
+            return false;
+        }
+    }
 }
 
 void WinHttpRequest::relaxCertificateChecksOnXp()

@@ -1,12 +1,14 @@
 #pragma once
-// One synchronous request of the WinHTTP COM request object ("WinHttp.WinHttpRequest.5.1"),
-// called through its own interface. Each request uses an object of its own; it is released with
-// its owner on every path.
+// One request of the WinHTTP COM request object ("WinHttp.WinHttpRequest.5.1"), called through
+// its own interface. Each request uses an object of its own; it is released with its owner on
+// every path. The request is opened asynchronously and its reply awaited by send, so that an owner
+// that stops can give the wait up.
 
 #include "ComPtr.h"
 
 #include <oaidl.h>
 
+#include <atomic>
 #include <string>
 
 // The request object's interface as httprequest.idl documents it (mingw-w64 has no header for it).
@@ -42,12 +44,17 @@ struct ComError {
 
 class WinHttpRequest {
 public:
+    // While `abandon` (when given) is set, send fails at once, and a reply still awaited is given
+    // up: the request is aborted.
+    explicit WinHttpRequest(const std::atomic<bool>* abandon = nullptr) : abandon(abandon) {}
+
     // CLSIDFromProgID, then CoCreateInstance. False when either fails. COM is initialised on the thread.
     bool create();
 
     // Each is false when the object reports a failure.
     bool openPost(const std::wstring& url);
     bool setHeader(const std::wstring& name, const std::wstring& value);
+    // Sends and waits for the reply (without a limit of its own), unless the request is abandoned.
     bool send(const std::wstring& body);
 
     // Windows XP and Server 2003 lack the root certificates the API's chain needs: certificate errors
@@ -60,7 +67,10 @@ public:
     std::wstring responseText();
 
 private:
+    bool abandoned() const { return abandon != nullptr && *abandon; }
+
     ComPtr<IWinHttpRequest> request;
+    const std::atomic<bool>* abandon;
 };
 
 // Major version 5, minor 1 or more: Windows XP and Server 2003.
