@@ -112,26 +112,33 @@ void saveToEncryptedFile(ConfigSection& section)
 void ConfigSection::loadAndDecrypt()
 {
     try {
-        std::wstring source = filePath;
-        std::string bytes = readFileBytes(filePath);
-        if (bytes.empty()) {
-            // A save that died between moving the document aside and writing the new one leaves
-            // only backups; the newest of them is the last document written.
-            const std::vector<std::wstring> backups = existingBackups(filePath);
-            for (auto backup = backups.rbegin(); backup != backups.rend() && bytes.empty(); ++backup) {
-                bytes = readFileBytes(*backup);
-                source = *backup;
-            }
-            if (bytes.empty()) {
-                Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath), SettingsLog::NothingToLoad);
+        const std::string bytes = readFileBytes(filePath);
+        if (!bytes.empty()) {
+            Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(filePath));
+            if (loadFromJson(toWideString(decryptString(bytes)))) {
+                loadedFromBackup = false;
                 return;
             }
-            Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath), SettingsLog::LoadingBackup,
-                                     toNarrowString(source));
         }
-        Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(source));
-        const bool loaded = loadFromJson(toWideString(decryptString(bytes)));
-        loadedFromBackup = loaded && source != filePath;
+        // A save that died after moving the document aside leaves backups beside a document that
+        // is missing, empty or written only in part; the newest backup that loads is the last
+        // document written whole.
+        const std::vector<std::wstring> backups = existingBackups(filePath);
+        for (auto backup = backups.rbegin(); backup != backups.rend(); ++backup) {
+            const std::string saved = readFileBytes(*backup);
+            if (saved.empty())
+                continue;
+            Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath),
+                                     bytes.empty() ? SettingsLog::LoadingBackup : SettingsLog::UnreadableLoadingBackup,
+                                     toNarrowString(*backup));
+            Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(*backup));
+            if (loadFromJson(toWideString(decryptString(saved)))) {
+                loadedFromBackup = true;
+                return;
+            }
+        }
+        if (bytes.empty())
+            Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath), SettingsLog::NothingToLoad);
     } catch (...) {
         Logger::instance().write(SettingsLog::DecryptFailed, toNarrowString(filePath));
     }

@@ -30,6 +30,7 @@ constexpr const char* SavingUsers = "Save users configurations...";
 constexpr const char* ConfigFile = "Config file";
 constexpr const char* NothingToLoad = " empty, nothing to load.";
 constexpr const char* LoadingBackup = " empty, loading its newest backup";
+constexpr const char* UnreadableLoadingBackup = " unreadable, loading its newest backup";
 constexpr const char* LoadAndDecrypt = "Load and decrypt config/section file: ";
 constexpr const char* DecryptFailed = "Error while decrypting file";
 constexpr const char* SaveFunction = "`anonymous-namespace'::saveToEncryptedFile";
