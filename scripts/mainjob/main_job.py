@@ -24,7 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools", "python"))
 
-from control_http import ControlClient, find_control_port  # noqa: E402
+from control_http import open_control_client  # noqa: E402
 from loopback_vpn import CHECKIN_PATH, SERVERS_LIST_PATH, MockApi, OpenVpnPeer, checkin_reply, connect_reply  # noqa: E402
 from wine_presence import PrefixPresence  # noqa: E402
 from wine_service import WineService  # noqa: E402
@@ -142,10 +142,9 @@ class MainJob:
             raise RuntimeError(f"unexpected reply: {reply}")
 
     def find_control_server(self):
-        port = find_control_port(self.asks_our_mock)
-        if port is None:
+        self.control = open_control_client(self.asks_our_mock)
+        if self.control is None:
             raise RuntimeError("the service's control server did not answer on any port from 666 to 999")
-        self.control = ControlClient(port)
 
     def asks_our_mock(self, client):
         """Whether the service behind `client` is this job's: its servers list comes from our mock."""

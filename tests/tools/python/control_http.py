@@ -30,9 +30,14 @@ class Unanswered(ConnectionError):
 
 
 class ControlClient:
-    """HTTP/1.1 requests to the control server, all on one kept-alive connection."""
+    """HTTP/1.1 requests to the control server, all on one kept-alive connection.
+
+    Wine now and then leaves a new connection's first request lying unanswered while it goes on
+    serving others: every new connection is proved with a ping before it carries a request, and
+    one whose ping gets no answer in a few seconds is given up for another."""
 
     RESENDS = 5
+    NEW_CONNECTION_WAIT_S = 10
 
     def __init__(self, port, timeout_s=PATIENCE_S):
         self.port = port
@@ -89,10 +94,24 @@ class ControlClient:
         return Reply(int(parts[1]), parts[2] if len(parts) > 2 else "", body, headers.get("content-type"))
 
     def _connect(self):
-        self._socket = socket.create_connection((LOOPBACK, self.port), timeout=self._timeout_s)
-        # One reader for the connection's life: bytes the server sends beyond a reply stay for the
-        # next read, so a second reply to one request shows as a wrong reply to the next.
-        self._reader = self._socket.makefile("rb")
+        ping = f"POST /TYTUT HTTP/1.1\r\nHost: {LOOPBACK}:{self.port}\r\nContent-Length: 0\r\n\r\n".encode("latin-1")
+        for _ in range(self.RESENDS):
+            self._socket = socket.create_connection((LOOPBACK, self.port), timeout=self.NEW_CONNECTION_WAIT_S)
+            # One reader for the connection's life: bytes the server sends beyond a reply stay for
+            # the next read, so a second reply to one request shows as a wrong reply to the next.
+            self._reader = self._socket.makefile("rb")
+            try:
+                self._socket.sendall(ping)
+                status_line = self._reader.readline(65537)
+                if status_line:
+                    self._read_reply(status_line)
+                    if self._socket is not None:
+                        self._socket.settimeout(self._timeout_s)
+                        return
+            except OSError:
+                pass
+            self.close()
+        raise AssertionError(f"port {self.port}: {self.RESENDS} new connections in a row were left unanswered")
 
     def close(self):
         if self._socket is not None:
@@ -114,28 +133,31 @@ def answers_ping(port):
         client.close()
 
 
-def find_control_port(is_ours=lambda client: True, within_s=PATIENCE_S):
-    """The first port from 666 up whose control server answers the ping and for which `is_ours`
-    (given a client on that port) holds: services of other Wine prefixes may listen there too."""
+def open_control_client(is_ours=lambda client: True, within_s=PATIENCE_S):
+    """A client, its connection open and proved, of the first control server from port 666 up for
+    which `is_ours` (given the client) holds: services of other Wine prefixes may listen there too.
+    None when there is none within `within_s`. Each candidate gets one connection, kept when it is
+    ours: every connection the server sees opened and closed again is one more for Wine to mislay."""
     import time
     deadline = time.monotonic() + within_s
     while time.monotonic() < deadline:
         for port in range(FIRST_PORT, LAST_PORT + 1):
-            if not _listening(port) or not answers_ping(port):
-                continue
-            client = ControlClient(port, timeout_s=10)
+            client = ControlClient(port)
             try:
-                if is_ours(client):
-                    return port
+                reply = client.post("/TYTUT")
+                if reply.status == 200 and reply.body == b"GDEZHESCHIO!" and is_ours(client):
+                    return client
             except (OSError, AssertionError):
                 pass
-            finally:
-                client.close()
+            client.close()
         time.sleep(0.5)
     return None
 
 
-def _listening(port):
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.settimeout(0.2)
-        return probe.connect_ex((LOOPBACK, port)) == 0
+def find_control_port(is_ours=lambda client: True, within_s=PATIENCE_S):
+    """The port of open_control_client's server, or None."""
+    client = open_control_client(is_ours, within_s)
+    if client is None:
+        return None
+    client.close()
+    return client.port
