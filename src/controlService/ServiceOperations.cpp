@@ -66,6 +66,9 @@ void ZazozeControlService::setRequiredState(bool enable)
 
 void ZazozeControlService::restartUpdateCheck()
 {
+    // One restart at a time: beside another, a restart could find the worker that the other had
+    // queued after its own wake-up was taken, and wait for it until the next check-in is due.
+    const std::lock_guard<std::mutex> lock(restartMutex);
     if (stopping)
         return;
     if (updateEvent)

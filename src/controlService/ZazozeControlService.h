@@ -118,6 +118,8 @@ protected:
     UniqueHandle updateEvent;
     UniqueHandle vpnCheckEvent;
     std::atomic<bool> updateCheckThreadRunning { false };
+    // Held by restartUpdateCheck for its whole length.
+    std::mutex restartMutex;
     std::atomic<bool> asyncUpdateRunning { false };
     std::atomic<bool> checkOpenVpnStateThreadRunning { false };
     std::atomic<bool> lastCheckinSucceeded { true };

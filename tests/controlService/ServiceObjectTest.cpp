@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -38,6 +39,7 @@ public:
     using ZazozeControlService::queueHttpWorker;
     using ZazozeControlService::runCheckinLoop;
     using ZazozeControlService::stopping;
+    using ZazozeControlService::updateCheckThreadRunning;
     using ZazozeControlService::updateEvent;
     using ZazozeControlService::vpnCheckEvent;
 };
@@ -328,6 +330,42 @@ TEST_F(ServiceObject, RestartingTheUpdateCheckQueuesANewWorkerUnlessStopping)
     // The new worker checked in once, then found the event already signalled.
     EXPECT_EQ(mock.requestsTo("/v3/client/checkin").size(), 1u);
     EXPECT_TRUE(service.lastCheckinSucceeded);
+}
+
+// The pipe's client threads and the HTTP server's thread may each ask for a new check-in at any
+// time. A restart that waited for a worker which another restart had just queued, and whose wake-up
+// that other worker had already taken, waited for a day: the HTTP server answered nothing meanwhile.
+TEST_F(ServiceObject, RestartsOfTheUpdateCheckFromSeveralClientsAtOnceAllReturn)
+{
+    service.updateEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    constexpr int Callers = 4;
+    std::atomic<int> returned { 0 };
+    std::vector<std::thread> callers;
+    for (int i = 0; i < Callers; ++i) {
+        callers.emplace_back([this, &returned] {
+            const ComInit threadCom(COINIT_APARTMENTTHREADED);
+            service.restartUpdateCheck();
+            ++returned;
+        });
+        Sleep(250);
+    }
+    for (int i = 0; i < 3000 && returned < Callers; ++i)
+        Sleep(10);
+    EXPECT_EQ(returned, Callers) << "a restart of the update check did not return";
+    // A restart still waiting is released, so that its thread can end with the test.
+    for (int i = 0; i < 3000 && returned < Callers; ++i) {
+        SetEvent(service.updateEvent.get());
+        Sleep(10);
+    }
+    for (std::thread& caller : callers)
+        caller.join();
+
+    // One worker waits for its next check-in, and one wake-up ends it.
+    SetEvent(service.updateEvent.get());
+    for (int i = 0; i < 3000 && count("Start Update Check thread") != count("Stop Update thread"); ++i)
+        Sleep(10);
+    EXPECT_EQ(count("Start Update Check thread"), count("Stop Update thread"));
+    EXPECT_FALSE(service.updateCheckThreadRunning);
 }
 
 // The result record as text, or what the call threw: a reply missing a member throws, and that
