@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(wine wine32:i386 wine64 mingw-w64 g++-mingw-w64-i686-posix libboost-dev googletest
           openvpn cmake make python3 openssl ca-certificates curl binutils-mingw-w64-i686 dpkg-dev
-          chromium)
+          chromium clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

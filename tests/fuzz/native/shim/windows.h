@@ -1,0 +1,19 @@
+#pragma once
+// Just enough of <windows.h> for the pipe frame code to build on Linux, where the sanitizers are.
+// ReadFile and WriteFile are the harness's own: they read and write its fake pipe.
+
+#include <cstdint>
+
+using BOOL = int;
+using DWORD = std::uint32_t;
+using HANDLE = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPDWORD = DWORD*;
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
