@@ -94,17 +94,15 @@ bool PipeMessage::readFrom(HANDLE handle)
     cursor_ = 0;
     received_ = 0;
 
-    std::uint8_t lengthBytes[LengthSize];
-    DWORD read = 0;
-    if (!ReadFile(handle, lengthBytes, LengthSize, &read, nullptr) || read != LengthSize)
+    std::uint32_t length = 0;
+    if (!reader_.readLength(handle, length))
         return false;
-    const std::uint32_t length = loadLittleEndian32(lengthBytes);
-    if (length > MaxPayloadSize)
+    if (length > MaxPayloadSize) {
+        reader_.discard();
         return false;
-
+    }
     reserve(length);
-    // A read of zero bytes would wait for the next frame, so an empty payload reads nothing.
-    if (length > 0 && (!ReadFile(handle, buffer_.get(), length, &read, nullptr) || read != length))
+    if (!reader_.readPayload(handle, buffer_.get(), length))
         return false;
     received_ = length;
     return true;

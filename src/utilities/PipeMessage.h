@@ -2,6 +2,8 @@
 // One frame of the pipe protocol: a 32-bit little-endian payload length, then the payload.
 // Fields inside the payload are bytes, little-endian int32s and counted UTF-16LE strings.
 
+#include "FrameReader.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -48,7 +50,9 @@ public:
 
     // Writes the message under construction as one frame.
     bool send(HANDLE handle);
-    // Reads one frame; afterwards the cursor is on the first payload byte.
+    // Reads one frame; afterwards the cursor is on the first payload byte. The frame is read with
+    // one read when it has arrived whole; bytes that came with it beyond its end are kept for the
+    // next call, so the handle must be read through this buffer only.
     bool readFrom(HANDLE handle);
 
     // Readers of a received payload. They throw malformed_message when the field runs past the
@@ -72,4 +76,5 @@ private:
     std::uint32_t capacity_;
     std::uint32_t cursor_;
     std::uint32_t received_ = 0; // payload bytes of the last frame read; 0 while writing
+    FrameReader reader_;
 };

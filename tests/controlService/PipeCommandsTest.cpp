@@ -119,6 +119,19 @@ TEST_F(PipeCommands, TheOtherAnswersOfTheOperationsComeThroughAsTheyAre)
     }
 }
 
+TEST_F(PipeCommands, RequestsAreServedHoweverTheirBytesArrive)
+{
+    const Bytes two = request(CMD_GET_SETTING, { L"Browser.homePage" }) + request(CMD_GET_VPN_STATE);
+    ASSERT_TRUE(client->send(two));
+    EXPECT_EQ(shown(client->reply()), hex(stringReply(L"https://start.example"))) << "two requests in one write";
+    EXPECT_EQ(shown(client->reply()), "03") << "two requests in one write";
+
+    const Bytes slow = request(CMD_GET_SETTING, { L"Browser.Sub.key" }) + request(CMD_GET_VPN_STATE);
+    ASSERT_TRUE(writeInPieces(client->handle(), slow, 1));
+    EXPECT_EQ(shown(client->reply()), hex(stringReply(L"v"))) << "one byte at a time";
+    EXPECT_EQ(shown(client->reply()), "03") << "one byte at a time";
+}
+
 TEST_F(PipeCommands, CommandsWithoutAReplyAreCarriedOutAndTheConnectionGoesOn)
 {
     const SilentCase cases[] = {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,20 @@ inline bool writeBytes(HANDLE handle, const Bytes& bytes)
     DWORD written = 0;
     return WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
+}
+
+// `bytes` in writes of `piece` bytes each, with a pause after each write long enough for a reader
+// that waits on the other end to take that piece by itself: the reader sees its frames arrive in
+// pieces (one byte at a time, with a piece of 1).
+inline bool writeInPieces(HANDLE handle, const Bytes& bytes, size_t piece)
+{
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+        const size_t end = std::min(bytes.size(), at + piece);
+        if (!writeBytes(handle, Bytes(bytes.begin() + at, bytes.begin() + end)))
+            return false;
+        Sleep(2);
+    }
+    return true;
 }
 
 // Exactly `count` bytes, or fewer when the pipe ends first.

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -34,6 +35,20 @@ bool receive(PipeMessage& message, const Bytes& bytes)
 Bytes contents(const PipeMessage& message)
 {
     return Bytes(message.data(), message.data() + message.size());
+}
+
+// The payload of the frame just read.
+Bytes payloadOf(const PipeMessage& message)
+{
+    return Bytes(message.data(), message.data() + message.remaining());
+}
+
+Bytes framesOf(const std::vector<Bytes>& payloads)
+{
+    Bytes stream;
+    for (const Bytes& payload : payloads)
+        stream = stream + frame(payload);
+    return stream;
 }
 
 } // namespace
@@ -304,6 +319,9 @@ TEST(PipeMessageRead, LengthsAboveOneMebibyteAreRefusedBeforeAllocating)
         EXPECT_EQ(receive(message, littleEndian32(c.length) + payload), c.accepted) << c.length;
         EXPECT_EQ(message.capacity(), c.capacity) << c.length;
         EXPECT_EQ(message.remaining(), c.accepted ? c.length : 0u) << c.length;
+        if (c.accepted) {
+            EXPECT_TRUE(payloadOf(message) == payload) << c.length << ": the payload was not stored as sent";
+        }
     }
 }
 
@@ -325,4 +343,123 @@ TEST(PipeMessageRead, ShortOrFailedReadsAreFailures)
     }
     PipeMessage message;
     EXPECT_FALSE(message.readFrom(INVALID_HANDLE_VALUE));
+}
+
+TEST(PipeMessageArrival, FramesComeOutWholeHoweverTheirBytesArrive)
+{
+    struct Case {
+        const char* name;
+        std::vector<Bytes> payloads;
+        size_t piece; // bytes per write; 0: the whole stream in one write
+    };
+    std::vector<Bytes> many;
+    for (int i = 0; i < 1000; ++i)
+        many.push_back(Bytes(i % 7, static_cast<std::uint8_t>(i)));
+    const Case cases[] = {
+        { "two frames in one write", { { 15 }, { 6, 2, 0, 0, 0, 'a', 0 } }, 0 },
+        { "one byte at a time", { { 6, 4, 0, 0, 0, 'a', 0, 'b', 0 }, { 15 } }, 1 },
+        { "writes that cut lengths and payloads", { { 1, 2, 3 }, { 15 }, Bytes(40, 'p'), { 9 } }, 3 },
+        { "an empty frame between two", { { 15 }, {}, { 15 } }, 0 },
+        { "a frame longer than one read takes, and one behind it", { Bytes(20000, 'L'), { 15 } }, 0 },
+        { "a thousand small frames in one write", many, 0 },
+    };
+    for (const Case& c : cases) {
+        const Bytes stream = framesOf(c.payloads);
+        AnonymousPipe pipe;
+        std::thread writer([&] {
+            writeInPieces(pipe.in.get(), stream, c.piece == 0 ? stream.size() : c.piece);
+            pipe.in.reset();
+        });
+        PipeMessage message;
+        size_t frames = 0;
+        while (frames < c.payloads.size() && message.readFrom(pipe.out.get()) &&
+               payloadOf(message) == c.payloads[frames])
+            ++frames;
+        EXPECT_EQ(frames, c.payloads.size()) << c.name << ": frame " << frames << " did not come out as sent";
+        // The writer has closed its end: the next read ends instead of waiting.
+        EXPECT_FALSE(message.readFrom(pipe.out.get())) << c.name;
+        pipe.out.reset();
+        writer.join();
+    }
+}
+
+TEST(PipeMessageArrival, WhatHasArrivedIsTakenInOneReadAndWhatFollowsTheFrameIsKept)
+{
+    AnonymousPipe pipe;
+    ASSERT_TRUE(writeBytes(pipe.in.get(), frame({ 15 }) + frame({ 9, 8 }) + littleEndian32(3) + Bytes { 1 }));
+    PipeMessage message;
+    ASSERT_TRUE(message.readFrom(pipe.out.get()));
+    EXPECT_EQ(hex(payloadOf(message)), "0F");
+    DWORD left = 0;
+    ASSERT_TRUE(PeekNamedPipe(pipe.out.get(), nullptr, 0, nullptr, &left, nullptr));
+    EXPECT_EQ(left, 0u) << "the bytes that had arrived were not taken with one read";
+
+    // The second frame is one the first read took along; the third is completed from the pipe,
+    // and the frame written behind its last bytes is the next one read.
+    ASSERT_TRUE(message.readFrom(pipe.out.get()));
+    EXPECT_EQ(hex(payloadOf(message)), "09 08");
+    ASSERT_TRUE(writeBytes(pipe.in.get(), Bytes { 2, 3 } + frame({ 4 })));
+    ASSERT_TRUE(message.readFrom(pipe.out.get()));
+    EXPECT_EQ(hex(payloadOf(message)), "01 02 03");
+    ASSERT_TRUE(message.readFrom(pipe.out.get()));
+    EXPECT_EQ(hex(payloadOf(message)), "04");
+}
+
+TEST(PipeMessageArrival, AFrameThatNeverArrivesWholeEndsWhenTheWriterCloses)
+{
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        unsigned wholeFrames;
+    };
+    const Case cases[] = {
+        { "half a length", { 5, 0 }, 0 },
+        { "ten bytes of a hundred", littleEndian32(100) + Bytes(10, 'p'), 0 },
+        { "a mebibyte promised, one byte sent", littleEndian32(PipeMessage::MaxPayloadSize) + Bytes { 1 }, 0 },
+        { "a frame cut short behind a whole one", frame({ 15 }) + littleEndian32(8) + Bytes { 1, 2 }, 1 },
+    };
+    for (const Case& c : cases) {
+        AnonymousPipe pipe;
+        std::thread writer([&] {
+            writeBytes(pipe.in.get(), c.bytes);
+            Sleep(100); // the reader waits for the rest by now
+            pipe.in.reset();
+        });
+        PipeMessage message;
+        for (unsigned i = 0; i < c.wholeFrames; ++i)
+            EXPECT_TRUE(message.readFrom(pipe.out.get())) << c.name;
+        EXPECT_FALSE(message.readFrom(pipe.out.get())) << c.name;
+        EXPECT_EQ(message.remaining(), 0u) << c.name;
+        writer.join();
+    }
+}
+
+TEST(PipeMessageArrival, AHandleInMessageReadModeReadsFramesLongerThanOneRead)
+{
+    // The service's instances are message pipes read in byte mode; a client may read its end in
+    // message mode, where a read that cannot take a whole message fails with ERROR_MORE_DATA.
+    const std::wstring name = uniquePipeName(L"message-mode");
+    FileHandle server(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 1024, 1024, 0, nullptr));
+    ASSERT_TRUE(server.valid());
+    FileHandle client(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(client.valid());
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    ASSERT_TRUE(SetNamedPipeHandleState(client.get(), &mode, nullptr, nullptr));
+
+    const std::vector<Bytes> payloads { Bytes(10000, 'm'), { 15 } };
+    std::thread writer([&] {
+        for (const Bytes& payload : payloads)
+            writeBytes(server.get(), frame(payload));
+    });
+    PipeMessage message;
+    for (const Bytes& payload : payloads) {
+        const bool read = message.readFrom(client.get());
+        EXPECT_TRUE(read) << payload.size();
+        if (!read)
+            break;
+        EXPECT_TRUE(payloadOf(message) == payload) << payload.size();
+    }
+    client.reset(); // a writer left behind a failed read ends here
+    writer.join();
 }
