@@ -252,17 +252,34 @@ PipeBatch makePipeBatch(Random& random, const PipeProfile& profile)
     const unsigned frames = random.between(1, 6);
     const unsigned shape = random.below(10);
     if (shape < 5) {
-        // Whole frames, each payload well-formed or damaged.
+        // Whole frames, each payload well-formed or damaged, written a frame at a time, all in one
+        // write, cut anywhere, or a few bytes at a time: the server reads frames, not writes.
         batch.kind = "framed requests";
         batch.framed = true;
         batch.frames = frames;
-        const bool oneWrite = random.percent(20);
+        Bytes stream;
         for (unsigned i = 0; i < frames; ++i) {
             const Bytes bytes = frame(requestPayload(random, profile, random.percent(50)));
-            if (oneWrite && !batch.writes.empty())
-                batch.writes.back().insert(batch.writes.back().end(), bytes.begin(), bytes.end());
-            else
-                batch.writes.push_back(bytes);
+            batch.writes.push_back(bytes);
+            stream.insert(stream.end(), bytes.begin(), bytes.end());
+        }
+        const unsigned writing = random.below(10);
+        if (writing < 2) {
+            batch.kind += ", in one write";
+            batch.writes = { stream };
+        } else if (writing < 4) {
+            batch.kind += ", cut anywhere";
+            batch.writes = splitRandomly(random, stream);
+        } else if (writing < 5) {
+            // One byte a write for short streams; longer ones in small pieces, to keep a case short.
+            batch.kind += ", a few bytes at a time";
+            const std::uint32_t most = stream.size() <= 256 ? 1 : 16;
+            batch.writes.clear();
+            for (size_t at = 0; at < stream.size();) {
+                const size_t piece = std::min<size_t>(random.between(1, most), stream.size() - at);
+                batch.writes.emplace_back(stream.begin() + at, stream.begin() + at + piece);
+                at += piece;
+            }
         }
     } else if (shape < 8) {
         // One frame's length lies: longer than what follows, too long to take, or shorter.

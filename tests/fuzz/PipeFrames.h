@@ -14,8 +14,9 @@ struct PipeBatch {
     std::string kind;
     // One WriteFile each, in order.
     std::vector<Bytes> writes;
-    // Every frame's length is the number of bytes that follow it, each frame written whole: the
-    // server reads the stream as the frames it was made of, and answers a request sent after it.
+    // Every frame's length is the number of bytes that follow it, however the stream is cut into
+    // writes: the server reads the stream as the frames it was made of, and answers a request sent
+    // after it.
     bool framed = false;
     unsigned frames = 0;
 

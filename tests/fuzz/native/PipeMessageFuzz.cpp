@@ -1,6 +1,6 @@
 // The pipe frame buffer under AddressSanitizer: frames read from a fake pipe that hands out the
-// fuzzer's bytes, fields taken in the order the fuzzer chooses, and a reply written back into the
-// same buffer. The bytes of the array past the payload received are poisoned while the fields are
+// fuzzer's bytes in pieces of the sizes it chooses (in byte or in message read mode), fields taken
+// in the order the fuzzer chooses, and a reply written back into the same buffer. The bytes of the array past the payload received are poisoned while the fields are
 // read, so a reader that looks one byte beyond the frame stops the run.
 //
 // Every outcome is compared with a plain decoder of exactly the received payload. Wide units are
@@ -23,12 +23,22 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Reads hand out the next bytes of the stream, as many as asked and available; writes collect.
+// The stream arrives in pieces, their sizes taken in turn from `pieces` (one piece of all of it
+// when there are none). A read hands out what is left of the current piece, as much as it asks
+// for: in byte mode what has arrived, in message mode the rest of one message, where a read too
+// small for it fails with ERROR_MORE_DATA after taking what it could. Writes collect.
 struct FakePipe {
     Bytes incoming;
+    std::vector<std::uint16_t> pieces;
+    bool messageMode = false;
     size_t taken = 0;
+    size_t nextPiece = 0;
+    size_t pieceLeft = 0;
+    unsigned reads = 0;
     Bytes written;
 };
+
+DWORD fakeLastError = 0;
 
 constexpr size_t MaxFrames = 16;
 constexpr std::uint32_t Absent = 0xFFFFFFFF;
@@ -189,16 +199,33 @@ void replyWith(PipeMessage& message, FakePipe& pipe, const std::vector<Field>& f
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED)
 {
     auto* pipe = static_cast<FakePipe*>(file);
-    const size_t left = pipe->incoming.size() - pipe->taken;
+    ++pipe->reads;
     *read = 0;
-    if (toRead > 0 && left == 0)
-        return 0; // the client has gone: a broken pipe
-    const size_t count = std::min<size_t>(toRead, left);
+    const size_t left = pipe->incoming.size() - pipe->taken;
+    if (toRead > 0 && left == 0) {
+        fakeLastError = ERROR_BROKEN_PIPE; // the client has gone
+        return 0;
+    }
+    if (pipe->pieceLeft == 0) {
+        pipe->pieceLeft = pipe->pieces.empty() ? left
+                                               : std::min<size_t>(pipe->pieces[pipe->nextPiece++ % pipe->pieces.size()], left);
+    }
+    const size_t count = std::min<size_t>(toRead, pipe->pieceLeft);
     if (count > 0)
         std::memcpy(buffer, pipe->incoming.data() + pipe->taken, count);
     pipe->taken += count;
+    pipe->pieceLeft -= count;
     *read = static_cast<DWORD>(count);
+    if (pipe->messageMode && pipe->pieceLeft > 0) {
+        fakeLastError = ERROR_MORE_DATA;
+        return 0;
+    }
     return 1;
+}
+
+DWORD GetLastError()
+{
+    return fakeLastError;
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED)
@@ -216,17 +243,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     const size_t readCount = input.ConsumeIntegralInRange<size_t>(0, 24);
     const Bytes reads = input.ConsumeBytes<std::uint8_t>(readCount);
     FakePipe pipe;
+    pipe.messageMode = input.ConsumeBool();
+    for (size_t n = input.ConsumeIntegralInRange<size_t>(0, 6); n > 0; --n)
+        pipe.pieces.push_back(input.ConsumeIntegralInRange<std::uint16_t>(1, 6000));
     pipe.incoming = input.ConsumeRemainingBytes<std::uint8_t>();
 
     PipeMessage message;
+    // Where the next frame begins: what the reader took from the pipe beyond it is its read-ahead.
+    size_t at = 0;
     for (size_t frame = 0; frame < MaxFrames; ++frame) {
         // What a correct reader of the stream makes of the next frame.
-        const size_t at = pipe.taken;
         const size_t left = pipe.incoming.size() - at;
         const std::uint32_t length = left >= 4 ? le32(pipe.incoming, at) : 0;
         const bool lengthAccepted = left >= 4 && length <= PipeMessage::MaxPayloadSize;
         const bool whole = lengthAccepted && left - 4 >= length;
         const std::uint32_t capacityBefore = message.capacity();
+        const size_t heldBefore = pipe.taken - at;
+        const unsigned readsBefore = pipe.reads;
 
         const bool read = message.readFrom(&pipe);
         check(read == whole, "readFrom disagrees with the frame's length and the bytes that followed");
@@ -235,10 +268,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         if (!read)
             break;
 
-        const Bytes payload(pipe.incoming.begin() + at + 4, pipe.incoming.begin() + at + 4 + length);
+        const size_t end = at + 4 + length;
+        const Bytes payload(pipe.incoming.begin() + at + 4, pipe.incoming.begin() + end);
         check(payload.empty() || std::memcmp(message.data(), payload.data(), payload.size()) == 0,
               "the payload was not stored as received");
         check(message.remaining() == length, "a new frame is not read from its start");
+        check(pipe.taken - end <= FrameReader::ReadAheadSize, "more was read past the frame than can be kept");
+        // A stream that is all there is read in at most two reads a frame: one that asks for all the
+        // read-ahead holds, and one for the rest of a frame longer than that. A frame that begins a
+        // read and fits takes that one read alone.
+        if (pipe.pieces.empty() && !pipe.messageMode) {
+            const unsigned frameReads = pipe.reads - readsBefore;
+            check(frameReads <= 2, "a frame that was all there took more than two reads");
+            if (heldBefore == 0 && 4 + length <= FrameReader::ReadAheadSize)
+                check(frameReads == 1, "a frame that was all there and fits one read took more than one");
+        }
+        at = end;
 
         // Nothing past the payload may be read while its fields are taken.
         ASAN_POISON_MEMORY_REGION(message.data() + length, message.capacity() - length);
