@@ -2,25 +2,26 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
-MessageChannel::MessageChannel(UniqueHandle frames)
-    : frames_(std::move(frames))
+MessageChannel::MessageChannel(HANDLE input, UniqueHandle frames)
+    : input_(input)
+    , frames_(std::move(frames))
 {
 }
 
 std::optional<std::string> MessageChannel::read()
 {
+    // The length is little-endian, the native order of the machines the host runs on.
     std::uint32_t length = 0;
-    if (std::fread(&length, 1, sizeof length, stdin) != sizeof length)
+    if (!reader_.readLength(input_, length))
         return std::nullopt;
     if (length == 0 || length > MaxMessageLength)
         return std::nullopt;
 
     // A message cut short by the end of input was never sent whole: it is not answered.
     std::array<char, MaxMessageLength> buffer {};
-    if (std::fread(buffer.data(), 1, length, stdin) != length)
+    if (!reader_.readPayload(input_, buffer.data(), length))
         return std::nullopt;
     return std::string(buffer.data(), strnlen(buffer.data(), length));
 }

@@ -18,6 +18,6 @@ int wmain(int, wchar_t*[])
         return 1;
     }
 
-    MessageChannel channel(std::move(frames));
+    MessageChannel channel(GetStdHandle(STD_INPUT_HANDLE), std::move(frames));
     return serveMessages(channel, *api);
 }
