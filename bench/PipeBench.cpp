@@ -2,12 +2,13 @@
 //   pipe_bench compare COUNT          CMD_GET_VPN_STATE through CommandsClient to the running service,
 //                                     and the same frame sizes through two bare echo servers (child
 //                                     processes), COUNT each, in alternating bursts. The plain pair
-//                                     moves each frame with one read; the framed pair reads the length
-//                                     and then the payload, as the pipe protocol's reader does, which
-//                                     shows what that second read costs on this platform.
+//                                     moves each frame with one read on each end; the framed pair
+//                                     reads the length and then the payload, which shows what a
+//                                     second read a frame costs on this platform.
 //   pipe_bench mixed COUNT PER_PIPE   a mix of answered commands, a new connection every PER_PIPE
 //   pipe_bench host-floor             the floor of the native-messaging road: each framed message on
-//                                     standard input costs one bare echo round trip, then a fixed reply
+//                                     standard input, taken with one read, costs one bare echo round
+//                                     trip, then a fixed reply
 //   pipe_bench echo-server NAME [framed]  the bare echo server itself
 // Each but the last two prints one JSON line; the exit code is 0 only when every answer was the
 // expected one.
@@ -18,9 +19,6 @@
 #include "Handles.h"
 #include "PipeCommands.h"
 #include "PipeMessage.h"
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -162,32 +160,47 @@ struct EchoPair {
 constexpr char HostReply[] = R"({"text":"NOTCONNECTED"})";
 constexpr std::uint32_t MaxHostMessage = 1024 * 1024;
 
-// Reads stdin as the host does (binary, through the C runtime) and writes each reply straight to
-// the handle, as the host does.
+// Reads standard input as bare as it can be read: each read takes what has arrived, and every whole
+// frame in it is answered, after one echo round trip, with a reply written straight to the handle.
 int hostFloor()
 {
-    _setmode(_fileno(stdin), _O_BINARY);
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     EchoPair echo;
     if (!echo.start(L"HostEcho", false))
         return fail("starting the echo server");
-    std::vector<char> message(MaxHostMessage);
+    std::vector<char> pending;
+    std::vector<char> chunk(64 * 1024);
     char frame[4 + sizeof HostReply - 1];
     const std::uint32_t replyLength = sizeof HostReply - 1;
     std::memcpy(frame, &replyLength, 4);
     std::memcpy(frame + 4, HostReply, replyLength);
     int status = 0;
-    for (std::uint8_t turn = 0;; ++turn) {
-        std::uint32_t length = 0;
-        if (std::fread(&length, 1, 4, stdin) != 4 || length == 0 || length > MaxHostMessage ||
-            std::fread(message.data(), 1, length, stdin) != length)
+    std::uint8_t turn = 0;
+    for (bool open = true; open && status == 0;) {
+        DWORD got = 0;
+        if (!ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) || got == 0)
             break;
-        DWORD written = 0;
-        if (!echo.roundTrip(turn) || !WriteFile(out, frame, sizeof frame, &written, nullptr) ||
-            written != sizeof frame) {
-            status = 1;
-            break;
+        pending.insert(pending.end(), chunk.data(), chunk.data() + got);
+        size_t at = 0;
+        while (pending.size() - at >= 4) {
+            std::uint32_t length = 0;
+            std::memcpy(&length, pending.data() + at, 4);
+            if (length == 0 || length > MaxHostMessage) {
+                open = false;
+                break;
+            }
+            if (pending.size() - at - 4 < length)
+                break;
+            at += 4 + length;
+            DWORD written = 0;
+            if (!echo.roundTrip(turn++) || !WriteFile(out, frame, sizeof frame, &written, nullptr) ||
+                written != sizeof frame) {
+                status = 1;
+                break;
+            }
         }
+        pending.erase(pending.begin(), pending.begin() + at);
     }
     echo.end();
     return status;

@@ -7,15 +7,15 @@ same run and the same Wine prefix, and one table of the figures at the end.
   pipe              CMD_GET_VPN_STATE round trips through CommandsClient to the service, against a
                     bare named-pipe echo pair of the same frame sizes: p50 and p99 latency.
   HTTP              requests per second of the ping URL and of vpn/get/state on one kept-alive
-                    connection, against a bare HTTP Server API responder with one URL prefix (the
-                    floor of the goal) and one with the service's 26 URLs registered. Each floor
-                    is measured before the service is installed and again after it has stopped,
-                    and the mean of the two is taken: beside a second listener of the prefix, the
-                    service's connection was seen to stall under Wine, and the end of either
-                    listener's queue ends the other's.
+                    connection, against a bare HTTP Server API responder with the service's 26 URLs
+                    registered (the floor of the goal) and one with one URL prefix (the platform's
+                    limit). Each floor is measured before the service is installed and again after
+                    it has stopped, and the mean of the two is taken: beside a second listener of
+                    the prefix, the service's connection was seen to stall under Wine, and the end
+                    of either listener's queue ends the other's.
   native messaging  getVpnState messages per second through host, library, pipe and service,
-                    against a bare program that answers each framed message after one bare pipe
-                    round trip to another process.
+                    against a bare program that reads each framed message with one read and answers
+                    it after one bare pipe round trip to another process.
   start and stop    StartServiceW to RUNNING and the stop control to STOPPED over ten runs,
                     against a service that does nothing.
 Where system and floor can run side by side (pipe, native messaging, start and stop) they take
@@ -420,19 +420,20 @@ class Bench:
         self.service_requests += int(figures["requests"])
         if figures["state"] != NOT_CONNECTED:
             raise Failed(f"the service reported VPN state {figures['state']}")
-        for name, floor_name, floor_key, with_goal in (
-                ("p50", "echo pair", "bare", True),
-                ("p99", "echo pair", "bare", False),
-                ("p50", "echo pair, length then payload", "framed", False)):
+        for name, floor_name, floor_key, most in (
+                ("p50", "echo pair", "bare", 1.2),
+                ("p99", "echo pair", "bare", 2.0),
+                ("p50", "echo pair, length then payload", "framed", None)):
             system, floor = figures[f"service_{name}_us"], figures[f"{floor_key}_{name}_us"]
             ratio = system / floor
             self.rows.append(Row(
                 f"pipe: CMD_GET_VPN_STATE round trip {name} vs {floor_name}", f"{system:.0f} us",
-                f"{floor:.0f} us", ratio, ("<= 1.5x", ratio <= 1.5) if with_goal else None,
-                note=None if not with_goal else
+                f"{floor:.0f} us", ratio, None if most is None else (f"<= {most:g}x", ratio <= most),
+                note=None if name != "p50" or most is None else
                 f"{count:,} round trips each on one connection, in alternating bursts of {int(figures['burst'])}; "
-                "the echo pair moves a frame with one read, the second pair reads the length and then the "
-                "payload, as the protocol's reader does on both ends"))
+                "the echo pair moves a frame with one read on each end, as the protocol's reader does when the "
+                "frame has arrived whole; the second pair reads the length and then the payload, two reads a "
+                "frame on each end"))
 
     def http(self):
         rounds, burst = self.size["http_rounds"], self.size["http_burst"]
@@ -445,8 +446,11 @@ class Bench:
         if system is None:
             raise Failed("the service's HTTP figures were not measured")
         rounds, burst = self.size["http_rounds"], self.size["http_burst"]
-        for urls, floor_name, with_goal in (("one", "bare responder", True),
-                                            ("table", "bare, the service's 26 URLs", False)):
+        # The service registers its 26 URLs, and Wine's cost per request grows with the URLs
+        # registered: the responder with as many is the floor of the goal, the one with a single
+        # prefix the platform's limit.
+        for urls, floor_name in (("one", "bare responder, one URL prefix"),
+                                 ("table", "bare responder, the service's 26 URLs")):
             before = self.figures.get(f"http floor {urls} before")
             after = self.figures.get(f"http floor {urls} after")
             if before is None or after is None:
@@ -454,14 +458,16 @@ class Bench:
             for url in (PING, STATE):
                 floor = (before[url] + after[url]) / 2
                 ratio = system[url] / floor
+                with_goal = urls == "table" and url == PING
                 self.rows.append(Row(
                     f"HTTP: POST {url[0]} requests/s vs {floor_name}", f"{system[url]:.0f}/s",
                     f"{floor:.0f}/s ({before[url]:.0f} before, {after[url]:.0f} after)", ratio,
-                    (">= 0.7x", ratio >= 0.7) if with_goal else None,
-                    note=None if url != PING or not with_goal else
+                    (">= 0.9x", ratio >= 0.9) if with_goal else None,
+                    note=None if not with_goal else
                     f"{rounds * burst:,} requests per URL on one kept-alive connection, in {rounds} bursts of "
                     f"{burst} alternating with the other URL; each floor measured before the install and after "
-                    "the stop, once with one URL prefix and once with the service's 26 URLs registered"))
+                    "the stop, once with the service's 26 URLs registered and once with one URL prefix, the "
+                    "platform's limit: Wine's cost per request grows with the URLs registered"))
 
     def native_messaging(self):
         count = self.size["host_messages"]
@@ -481,11 +487,12 @@ class Bench:
                 session.close()
         self.service_requests += HOST_WARM_UP + count
         host, floor = count / seconds["host"], count / seconds["floor"]
+        ratio = host / floor
         self.rows.append(Row("native messaging: getVpnState messages/s", f"{host:.0f}/s",
-                             f"{floor:.0f}/s (stdio + echo pair)", host / floor,
+                             f"{floor:.0f}/s (stdio + echo pair)", ratio, (">= 0.85x", ratio >= 0.85),
                              note=f"{count:,} messages each, one at a time as the browser sends them, in alternating "
-                                  f"bursts of {HOST_BURST}; the floor answers each after one bare pipe round trip "
-                                  "to another process"))
+                                  f"bursts of {HOST_BURST}; the floor takes each from its standard input with one "
+                                  "read and answers it after one bare pipe round trip to another process"))
 
     def memory(self):
         pid = self.service_process
