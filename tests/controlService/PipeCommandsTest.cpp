@@ -128,6 +128,9 @@ TEST_F(PipeCommands, CommandsWithoutAReplyAreCarriedOutAndTheConnectionGoesOn)
         { "restart update check", request(CMD_RESTART_UPDATE_CHECK), { L"restartUpdateCheck()" } },
         // The connect's own answer (here a refusal) does not keep the VPN from being wanted.
         { "connect", request(CMD_CONNECT_TO_SERVER, { L"nl1" }), { L"connectToServer(nl1)", L"setRequiredState(true)" } },
+        // An id the connect refuses leaves the wanted state alone.
+        { "connect to a path", request(CMD_CONNECT_TO_SERVER, { L"..\\x" }), { L"connectToServer(..\\x)" } },
+        { "connect to a device", request(CMD_CONNECT_TO_SERVER, { L"com1" }), { L"connectToServer(com1)" } },
         { "no-op", request(CMD_NOOP, { L"anything" }), {} },
         { "code 0", request(0), {} },
         { "code 12", request(12, { L"ignored" }), {} },

@@ -165,6 +165,11 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"TRUE" })), "00");
     EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { L"nl1" })), "01");
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"false" })), "00");
+    // A refused server id does not make the VPN wanted.
+    for (const wchar_t* refused : { L"CON", L"nul.ovpn", L"..\\nl1", L"a b" })
+        EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { refused })), "00") << toNarrowString(refused);
+    EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { std::wstring(129, L'n') })), "00");
+    EXPECT_EQ(shown(client.ask(request(CMD_GET_SETTING, { L"Internal.ovpnRequiredState" }))), hex(stringReply(L"false")));
 
     // The update: the start's check-in offered this version as a manual one, so there is no URL to
     // hand out and nothing for the service to start.

@@ -206,7 +206,9 @@ TEST_F(VpnServiceFixture, ServerIdsThatAreNoPlainNamesAreRefusedAndTouchNothing)
     scriptApi(QuickStopPort, 60, directives({}));
     mainSettings().setValue(SettingsKeys::LastConnectServerId, L"earlier");
     const std::wstring outside = AppdataPath + L"..\\x.ovpn";
-    for (const wchar_t* id : { L"..\\..\\x", L"..\\x", L"a b", L"x --up evil.sh", L".hidden", L"a/b" }) {
+    const std::wstring tooLong(129, L'n');
+    for (const std::wstring id : { L"..\\..\\x", L"..\\x", L"a b", L"x --up evil.sh", L".hidden", L"a/b", L"CON",
+                                   L"nul.ovpn", L"LPT1", tooLong.c_str() }) {
         const RemoteServerResponse response = service.connectToServer(id);
         EXPECT_EQ(response.code, 400) << narrow(id);
         EXPECT_STREQ(response.statusText, "Bad request");

@@ -7,6 +7,7 @@
 #include "IConfigSectionManager.h"
 #include "settings/ConfigSection.h"
 #include "settings/SettingsKeys.h"
+#include "vpn/ServerId.h"
 
 #include "Logger.h"
 #include "PipeCommands.h"
@@ -101,7 +102,9 @@ void CommandsServer::runCommand(std::uint8_t code)
     case CMD_CONNECT_TO_SERVER: {
         const std::wstring serverId = readString();
         manager->connectToServer(serverId);
-        manager->setRequiredState(true);
+        // As over HTTP: a refused id leaves the wanted state as it was.
+        if (isValidServerId(serverId))
+            manager->setRequiredState(true);
         break;
     }
     default:
