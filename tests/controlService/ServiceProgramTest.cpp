@@ -300,7 +300,8 @@ TEST_F(CheckinReply, IsStoredAndItsSettingsCopiedAndSaved)
     EXPECT_TRUE(contains(document(L"settings.params"), "\"ovpnControlPort\": \"6123\""));
 }
 
-// A first reply that asks for the next check-in at once and a one-second retry, then a failing one.
+// A first reply that asks for the next check-in at once and a one-second retry (each made the
+// shortest wait there is, five seconds), then a failing one.
 class FailingCheckin : public InstalledService {
 protected:
     void scriptMock() override
@@ -317,7 +318,7 @@ TEST_F(FailingCheckin, IsRetriedAfterTheFailureIntervalOfTheLastReply)
     ASSERT_TRUE(client.connected());
     // The third got the built-in reply, whose intervals then hold.
     ASSERT_TRUE(settingGets(client, L"UpdatableSettings.updateRequestIntervalIfFailed", L"3600"));
-    EXPECT_EQ(count("Login failed - will retry in 1 seconds(s)."), 1u);
+    EXPECT_EQ(count("Login failed - will retry in 5 seconds(s)."), 1u);
     const auto checkins = mock.requestsTo(CheckinPath);
     ASSERT_EQ(checkins.size(), 3u);
     for (const MockRequest& checkin : checkins)
