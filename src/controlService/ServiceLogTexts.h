@@ -64,7 +64,8 @@ constexpr const char* ConcurrentStatus = "Internal server error";
 constexpr const wchar_t* ConcurrentMessage = L"Concurrent calls detected";
 constexpr const char* RefusedServerId = "refused a server id that is no plain name:";
 constexpr const wchar_t* BadServerIdMessage =
-    L"Bad server id: only letters, digits, \"-\", \"_\" and \".\" are allowed, and it may not begin with \".\"";
+    L"Bad server id: only letters, digits, \"-\", \"_\" and \".\" are allowed, it may not begin with \".\" or "
+    L"name a device (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9), and it may have at most 128 characters";
 constexpr const char* NoVpnCheckEvent = "Vpn check event object not created";
 constexpr const char* NotStartedWhileStopping = "the service is stopping: the daemon is not started";
 constexpr const char* Watchdog = "ZazozeControlService::checkOpenVpnStateThread";

@@ -2,6 +2,7 @@
 #include "ZazozeControlService.h"
 
 #include "ProductVersion.h"
+#include "RunningFlag.h"
 #include "settings/ConfigManager.h"
 #include "settings/SettingsKeys.h"
 #include "update/UpdateFilePath.h"
@@ -70,17 +71,17 @@ void ZazozeControlService::updateAsynchronously()
         Logger::instance().write(AlreadyRunning);
         return;
     }
-    {
-        const ComInit com(COINIT_APARTMENTTHREADED);
-        Logger::instance().write(Start, UpdateAsynchronously);
-        try {
-            update();
-        } catch (const std::exception& error) {
-            Logger::instance().write(UpdateAsynchronously, error.what());
-        }
-        Logger::instance().write(Stop, UpdateAsynchronously);
+    // Cleared on every way out, also by an exception that is no standard one (which the work
+    // item then logs): left set, every later update would be "already running".
+    const RunningFlag running(asyncUpdateRunning);
+    const ComInit com(COINIT_APARTMENTTHREADED);
+    Logger::instance().write(Start, UpdateAsynchronously);
+    try {
+        update();
+    } catch (const std::exception& error) {
+        Logger::instance().write(UpdateAsynchronously, error.what());
     }
-    asyncUpdateRunning = false;
+    Logger::instance().write(Stop, UpdateAsynchronously);
 }
 
 void ZazozeControlService::update()
@@ -104,7 +105,7 @@ void ZazozeControlService::update()
     // Read again: the type may have changed during the download.
     bool launched = false;
     if (mainSettings().getValue<std::wstring>(SettingsKeys::UpdateType) == SilentUpdate) {
-        launched = ::launchApp(installerCommandLine(path, SilentSwitches));
+        launched = launchApp(installerCommandLine(path, SilentSwitches));
     } else {
         grantEveryoneAccess(path);
         launched = LaunchAppAsUser(installerCommandLine(path, UserSwitches));

@@ -1,6 +1,7 @@
 // The service's permanent workers, the choice of the HTTP port and the check-in callback.
 #include "ZazozeControlService.h"
 
+#include "CheckinWait.h"
 #include "ProductVersion.h"
 #include "RunningFlag.h"
 #include "settings/ConfigManager.h"
@@ -19,12 +20,6 @@ namespace {
 constexpr int FirstHttpPort = 666;
 constexpr int LastHttpPort = 999;
 const char* const LoopbackHost = "127.0.0.1";
-
-// Seconds as the millisecond time-out of a wait, in 32-bit arithmetic.
-DWORD milliseconds(int seconds)
-{
-    return static_cast<DWORD>(seconds) * 1000u;
-}
 
 } // namespace
 
@@ -47,10 +42,10 @@ void ZazozeControlService::runCheckinLoop(const std::function<bool()>& checkin)
         DWORD wait = 0;
         if (succeeded) {
             // Read at every pass: the check-in may just have changed them.
-            wait = milliseconds(mainSettings().getValue<int>(SettingsKeys::UpdateRequestInterval));
+            wait = checkinWaitMs(mainSettings().getValue<int>(SettingsKeys::UpdateRequestInterval));
             ConfigManager::instance().saveMainSettings();
         } else {
-            wait = milliseconds(mainSettings().getValue<int>(SettingsKeys::UpdateRequestIntervalIfFailed));
+            wait = checkinWaitMs(mainSettings().getValue<int>(SettingsKeys::UpdateRequestIntervalIfFailed));
             Logger::instance().write(LoginFailed, wait / 1000, Seconds);
         }
         if (WaitForSingleObject(updateEvent.get(), wait) != WAIT_TIMEOUT)

@@ -13,14 +13,22 @@
 #include "NetworkConnection.h"
 
 #include <atomic>
+#include <chrono>
 
 using namespace ServiceLog;
 
-std::mutex connectToServerMutex;
+std::timed_mutex connectToServerMutex;
 
 namespace {
 
 constexpr DWORD WatchdogPollMs = 666;
+// Longer than a check or a repair takes; a watchdog busier than that (a log upload the API does
+// not answer) is not waited for any longer.
+constexpr ULONGLONG WatchdogEndWaitMs = 10000;
+// How long the stop lets a connect under way end (it gives up its waits once it sees the stop),
+// and then a daemon start under way, before it stops the daemon.
+constexpr auto ConnectWaitForStop = std::chrono::seconds(10);
+constexpr auto DaemonStartWaitForStop = std::chrono::seconds(5);
 
 // The connect's try-lock. A connect's check-in may come back to connectToServer on the same
 // thread (its settings callback applies the required state): that call is refused like any
@@ -45,7 +53,7 @@ public:
     bool admitted() const { return lock_.owns_lock(); }
 
 private:
-    std::unique_lock<std::mutex> lock_;
+    std::unique_lock<std::timed_mutex> lock_;
 };
 
 bool isFile(const std::wstring& path)
@@ -71,7 +79,7 @@ RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring& s
         return refusal;
     }
 
-    stopVpnWatch();
+    const bool watchdogEnded = stopVpnWatch();
     const RemoteServerResponse response = apiOperator.requestServerConnect(serverId);
     if (response.code == 401)
         return response;
@@ -79,33 +87,106 @@ RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring& s
     if (response.code != 200 && !serverId.empty()
         && isFile(OpenVpnStateController::getOvpnConfigDir() + L"\\" + serverId + DaemonFiles::ConfigExtension))
         mainSettings().setValue(SettingsKeys::LastConnectServerId, serverId);
-    // The stop may already have stopped the daemon: one started now would outlive the service.
-    if (stopping) {
-        LOG_INFO << ConnectToServer << NotStartedWhileStopping;
+    if (!startDaemonUnlessStopping(serverId, ConnectToServer))
         return response;
-    }
-    vpnController.startOVPN(serverId);
 
-    if (!vpnCheckEvent) {
+    if (!vpnCheckEvent)
         Logger::instance().write(NoVpnCheckEvent);
-    } else if (!stopping) {
-        // Set before it is queued, so that a stopVpnWatch right after this connect waits for it.
-        checkOpenVpnStateThreadRunning = true;
-        if (!queueWorker(&ZazozeControlService::checkOpenVpnStateThread, UpdateCheckLaunch))
-            checkOpenVpnStateThreadRunning = false;
-    }
+    else if (watchdogEnded)
+        queueWatchdog();
     return response;
 }
 
-void ZazozeControlService::stopVpnWatch()
+bool ZazozeControlService::stopVpnWatch()
 {
-    if (checkOpenVpnStateThreadRunning) {
-        SetEvent(vpnCheckEvent.get());
-        while (checkOpenVpnStateThreadRunning)
-            Sleep(WatchdogPollMs);
-    }
+    const bool ended = endWatchdog();
     if (vpnController.isDaemonAlive())
         vpnController.stopOVPN();
+    return ended;
+}
+
+bool ZazozeControlService::endWatchdog()
+{
+    if (!checkOpenVpnStateThreadRunning)
+        return true;
+    {
+        const std::lock_guard<std::mutex> lock(watchdogMutex);
+        watchdogEndRequested = true;
+        SetEvent(vpnCheckEvent.get());
+    }
+    // The stop ends the watchdog itself and waits for it within its own limit.
+    const ULONGLONG deadline = GetTickCount64() + WatchdogEndWaitMs;
+    while (checkOpenVpnStateThreadRunning && !stopping && GetTickCount64() < deadline)
+        Sleep(WatchdogPollMs);
+
+    const std::lock_guard<std::mutex> lock(watchdogMutex);
+    if (!checkOpenVpnStateThreadRunning)
+        return true;
+    if (stopping)
+        return false;
+    // Asked no more: it goes on, and watches the next connection in place of a new watchdog, so
+    // that there is still one at a time.
+    watchdogEndRequested = false;
+    ResetEvent(vpnCheckEvent.get());
+    LOG_ERROR << "ZazozeControlService::stopVpnWatch the watchdog did not end within 10 s: it goes on watching";
+    return false;
+}
+
+void ZazozeControlService::queueWatchdog()
+{
+    {
+        const std::lock_guard<std::mutex> lock(watchdogMutex);
+        // A request or a wake-up that the watchdog before did not see (it ended by an exception
+        // first) would end this one at its first wait.
+        watchdogEndRequested = false;
+        ResetEvent(vpnCheckEvent.get());
+        // Tested after the reset: the stop sets `stopping` before it signals the event.
+        if (stopping)
+            return;
+        // Set before it is queued, so that a stopVpnWatch right after this connect waits for it.
+        checkOpenVpnStateThreadRunning = true;
+    }
+    if (!queueWorker(&ZazozeControlService::checkOpenVpnStateThread, UpdateCheckLaunch))
+        checkOpenVpnStateThreadRunning = false;
+}
+
+bool ZazozeControlService::watchdogEnds(DWORD waitResult)
+{
+    const std::lock_guard<std::mutex> lock(watchdogMutex);
+    // A wake-up whose request was withdrawn is no reason to end; a failed wait is, since nothing
+    // would pace the checks any more.
+    if (waitResult == WAIT_OBJECT_0 && !watchdogEndRequested && !stopping)
+        return false;
+    // Cleared with the decision, under the lock that a withdrawal takes.
+    checkOpenVpnStateThreadRunning = false;
+    return true;
+}
+
+bool ZazozeControlService::startDaemonUnlessStopping(const std::wstring& configName, const char* caller)
+{
+    const std::lock_guard<std::timed_mutex> starting(daemonStartMutex);
+    // The stop may already have stopped the daemon: one started now would outlive the service.
+    if (stopping) {
+        LOG_INFO << caller << NotStartedWhileStopping;
+        return false;
+    }
+    vpnController.startOVPN(configName);
+    return true;
+}
+
+void ZazozeControlService::stopDaemonForStop()
+{
+    // A connect under way ends first, so that nothing of it runs on past the stop.
+    const std::unique_lock<std::timed_mutex> noConnect(connectToServerMutex, ConnectWaitForStop);
+    if (!noConnect.owns_lock())
+        LOG_ERROR << "ZazozeControlService::stopAll a connect did not end within 10 s: the stop goes on without it";
+    // So does a start under way (the connect's, or the watchdog's repair), so that its daemon is the
+    // one stopped here; later starts find `stopping` set.
+    const std::unique_lock<std::timed_mutex> starting(daemonStartMutex, DaemonStartWaitForStop);
+    if (!starting.owns_lock())
+        LOG_ERROR << "ZazozeControlService::stopAll a daemon start did not end within 5 s: the daemon is stopped "
+                     "without waiting for it";
+    vpnController.stopOVPN();
 }
 
 void ZazozeControlService::applyRequiredState()

@@ -42,8 +42,12 @@ void ZazozeControlService::checkOpenVpnStateThread()
     try {
         for (;;) {
             const long interval = mainSettings().getValue<long>(SettingsKeys::VpnDiagnosticsInterval);
-            if (WaitForSingleObject(vpnCheckEvent.get(), checkWait(n, interval)) != WAIT_TIMEOUT)
-                break;
+            const DWORD waited = WaitForSingleObject(vpnCheckEvent.get(), checkWait(n, interval));
+            if (waited != WAIT_TIMEOUT) {
+                if (watchdogEnds(waited))
+                    break;
+                continue;
+            }
             // Nothing is asked of the daemon while the VPN is not wanted.
             const bool failing = mainSettings().getValue<bool>(SettingsKeys::OvpnRequiredState)
                 && !vpnController.isVpnConnected();
@@ -73,7 +77,10 @@ void ZazozeControlService::checkOpenVpnStateThread()
     } catch (...) {
         LOG_ERROR << Watchdog << UnknownExceptionCaught;
     }
-    checkOpenVpnStateThreadRunning = false;
+    {
+        const std::lock_guard<std::mutex> lock(watchdogMutex);
+        checkOpenVpnStateThreadRunning = false;
+    }
     Logger::instance().write(Stop, Watchdog);
 }
 
@@ -91,7 +98,7 @@ void ZazozeControlService::repairVpnConnection(bool firstOfSeries)
     } else {
         LOG_ERROR << OvpnNotStarted;
         vpnController.stopOVPN();
-        vpnController.startOVPN(mainSettings().getValue<std::wstring>(SettingsKeys::LastConnectServerId));
+        startDaemonUnlessStopping(mainSettings().getValue<std::wstring>(SettingsKeys::LastConnectServerId), Watchdog);
     }
     Logger::instance().write(Watchdog, StateIncorrect);
 }

@@ -165,12 +165,7 @@ void ZazozeControlService::stopAll(const std::function<void()>& waitStep)
     if (serverPool.isActive())
         serverPool.Close();
     ConfigManager::instance().saveUsersConfigurations();
-    {
-        // A connect under way ends first: a daemon it started before `stopping` was set is
-        // stopped here, and later connects start none.
-        const std::lock_guard<std::mutex> noConnect(connectToServerMutex);
-        vpnController.stopOVPN();
-    }
+    stopDaemonForStop();
     stopHttpServer();
     waitStep();
     updateEvent.reset();

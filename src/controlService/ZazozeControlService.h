@@ -21,8 +21,9 @@
 #include <mutex>
 #include <string>
 
-// Held (only ever try-locked) while a connect runs: a second connect at the same time is refused.
-extern std::mutex connectToServerMutex;
+// Held while a connect runs: a second connect at the same time is refused (it only try-locks),
+// and the stop waits for it, for a bounded time.
+extern std::timed_mutex connectToServerMutex;
 
 class ZazozeControlService : public CServiceBase, public IConfigSectionManager, public utilities::CrashInvestigatable {
 public:
@@ -94,11 +95,24 @@ protected:
     // The VPN: the daemon brought in line with Internal.ovpnRequiredState, the watchdog's end
     // (with the daemon's stop), the watchdog itself and the network adapter's reconnection.
     void applyRequiredState();
-    void stopVpnWatch();
+    // False when the watchdog did not end (see endWatchdog); the daemon is stopped either way.
+    bool stopVpnWatch();
+    // Asks the watchdog to end and waits for it, for a bounded time. One that is still busy then
+    // is asked no more and goes on; false in that case, and while the service is stopping.
+    bool endWatchdog();
+    // The next watchdog queued, without what the one before may have left in its event.
+    void queueWatchdog();
+    // After a wait of the watchdog that did not time out: whether it ends now.
+    bool watchdogEnds(DWORD waitResult);
     void checkOpenVpnStateThread();
     // The watchdog's repair after a failed check; `firstOfSeries` for the first failure in a row.
     void repairVpnConnection(bool firstOfSeries);
     bool resetVpnAdapter();
+    // The daemon's start, for the connect and the watchdog's repair: nothing is started once the
+    // service is stopping; false then, with the line logged for `caller`.
+    bool startDaemonUnlessStopping(const std::wstring& configName, const char* caller);
+    // The stop's end of the daemon, after a connect and a start that are under way.
+    void stopDaemonForStop();
 
     // The check-in loop over the API client's check-in; the update download's cancel and state.
     void runUpdateChecks();
@@ -122,6 +136,12 @@ protected:
     std::mutex restartMutex;
     std::atomic<bool> asyncUpdateRunning { false };
     std::atomic<bool> checkOpenVpnStateThreadRunning { false };
+    // Guards the watchdog's end: the request to end it, and its running flag when it ends.
+    std::mutex watchdogMutex;
+    bool watchdogEndRequested = false;
+    // Held while the daemon is started and while the stop stops it, so that no start comes after
+    // the stop's.
+    std::timed_mutex daemonStartMutex;
     std::atomic<bool> lastCheckinSucceeded { true };
     UpdateDownloader updDownloader;
     OpenVpnStateController vpnController;

@@ -6,7 +6,10 @@
 
 #include "SystemInfo.h"
 
+#include <chrono>
+#include <future>
 #include <stdexcept>
+#include <thread>
 
 using namespace api_test;
 
@@ -234,6 +237,43 @@ TEST_F(CheckinTest, RequestOnAFreshMachineChecksInFirstAndCarriesTheNewIdentifie
         EXPECT_EQ(field(sent[i], "method"), order[i].second) << i;
         EXPECT_EQ(field(sent[i], "deviceId"), id) << i;
     }
+    EXPECT_TRUE(api.isCheckedIn());
+}
+
+// After an install the device still counts as unknown, so a request made by the settings callback
+// (the required state's connect) checks in again first, on the same thread.
+TEST_F(CheckinTest, ARequestFromTheCallbackOfAnInstallCheckinChecksInAgainWithoutWaitingForItself)
+{
+    freshMachine();
+    settings().setValue(SettingsKeys::InstalledVersion, widen(Version));
+    RemoteServerResponse fromCallback {};
+    int callbacks = 0;
+    api.setSettingsChangedCallback([&] {
+        if (++callbacks == 1)
+            fromCallback = api.requestServersList();
+    });
+    std::promise<bool> checkedIn;
+    std::future<bool> result = checkedIn.get_future();
+    std::thread checkin([&] {
+        const ComInit threadCom(COINIT_APARTMENTTHREADED);
+        checkedIn.set_value(api.checkin());
+    });
+    const bool returned = result.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    if (!returned) {
+        // Blocked for good: the test ends without it.
+        checkin.detach();
+        FAIL() << "the check-in did not return";
+    }
+    checkin.join();
+
+    EXPECT_TRUE(result.get());
+    EXPECT_EQ(fromCallback.code, 200);
+    EXPECT_EQ(callbacks, 2);
+    const auto sent = mock.requests();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(field(sent[0], "method"), "install");
+    EXPECT_EQ(field(sent[1], "method"), "periodical");
+    EXPECT_EQ(sent[2].path, ServersPath);
     EXPECT_TRUE(api.isCheckedIn());
 }
 

@@ -54,9 +54,10 @@ bool eventually(Condition condition, DWORD timeoutMs = Patience)
 // Holds `mutex` on a thread of its own for as long as it lives, as a concurrent caller would.
 class HeldElsewhere {
 public:
-    explicit HeldElsewhere(std::mutex& mutex)
+    template <typename Mutex>
+    explicit HeldElsewhere(Mutex& mutex)
         : holder_([this, &mutex] {
-              const std::lock_guard<std::mutex> lock(mutex);
+              const std::lock_guard<Mutex> lock(mutex);
               held_.set_value();
               release_.get_future().wait();
           })

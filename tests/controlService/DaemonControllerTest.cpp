@@ -34,6 +34,8 @@ const int SweepPort = 28043;              // and the next
 const int ForeignPort = 28045;
 const int BusyPort = 28060;               // and the next few
 const int KeptPort = 28070;
+const int NoSocketsPort = 28071;
+const int CrowdedPorts = 28100;           // and the next 99
 
 const std::string StateReceived = "received: state\\r\\n";
 const std::string SigtermReceived = "received: signal SIGTERM\\r\\n";
@@ -381,6 +383,50 @@ TEST_F(DaemonControllerFixture, StartRefusesANameThatIsNoServerId)
     EXPECT_TRUE(logged(errorLine("OpenVpnStateController::startOVPN refused a configuration name that is no server id: a b")));
 }
 
+// Windows Sockets switched off in the whole process for as long as it lives, as after a failed
+// WSAStartup; its end starts them again as often as it stopped them.
+class SocketsStopped {
+public:
+    SocketsStopped()
+    {
+        while (UniqueSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) && WSACleanup() == 0)
+            ++stopped_;
+    }
+    ~SocketsStopped()
+    {
+        WSADATA data;
+        for (; stopped_ > 0; --stopped_)
+            WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    SocketsStopped(const SocketsStopped&) = delete;
+    SocketsStopped& operator=(const SocketsStopped&) = delete;
+
+    static bool noSocketCanBeMade() { return !UniqueSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
+
+private:
+    int stopped_ = 0;
+};
+
+// Every port would look busy: the start gives up at once instead of searching for ever.
+TEST_F(DaemonControllerFixture, WithoutSocketsTheStartFailsAndStartsNothing)
+{
+    writeConfiguration(L"server", directives({}));
+    controller->setManagementPort(NoSocketsPort);
+    {
+        const SocketsStopped stopped;
+        ASSERT_TRUE(SocketsStopped::noSocketCanBeMade());
+        controller->startOVPN(L"server");
+    }
+    EXPECT_FALSE(controller->isDaemonAlive());
+    EXPECT_FALSE(logged("Launched"));
+    EXPECT_EQ(controller->managementPort(), NoSocketsPort);
+    EXPECT_TRUE(logged(errorLine("OpenVpnStateController::ConnectionChecker::updateVpnPort no socket can be made, error 10093")));
+    EXPECT_TRUE(logged(errorLine("OpenVpnStateController::startOVPN no management port to be had: the daemon is not started")));
+    // With sockets back, the same start goes ahead.
+    controller->startOVPN(L"server");
+    EXPECT_TRUE(controller->isDaemonAlive());
+}
+
 class PortSearch : public SettingsLogFixture {
 protected:
     void SetUp() override
@@ -420,6 +466,23 @@ TEST_F(PortSearch, BusyHighestPortWrapsTo1024)
     checker.setPort(65535);
     checker.updateVpnPort();
     EXPECT_EQ(checker.port(), 1024);
+}
+
+// A hundred busy ports in a row end the search, and the port stays where it was.
+TEST_F(PortSearch, AHundredBusyPortsInARowEndTheSearch)
+{
+    std::vector<UniqueSocket> held;
+    for (int port = CrowdedPorts; port < CrowdedPorts + 100; ++port)
+        held.push_back(holdPort(port));
+    checker.setPort(CrowdedPorts);
+    EXPECT_FALSE(checker.updateVpnPort());
+    EXPECT_EQ(checker.port(), CrowdedPorts);
+    EXPECT_TRUE(logged("OpenVpnStateController::ConnectionChecker::updateVpnPort none of 100 ports from "
+                       + std::to_string(CrowdedPorts) + " is free"));
+    // One more free one at the end of the row is found.
+    held.pop_back();
+    EXPECT_TRUE(checker.updateVpnPort());
+    EXPECT_EQ(checker.port(), CrowdedPorts + 99);
 }
 
 // 5555 may be taken by another test run on this machine: then a later free one.

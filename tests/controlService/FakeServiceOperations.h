@@ -47,8 +47,6 @@ public:
     RemoteServerResponse requestServersList() override
     {
         record(L"requestServersList");
-        if (serversListFailure)
-            serversListFailure();
         return RemoteServerResponse { 200, "OK", serversList };
     }
     RemoteServerResponse requestProductsList() override { return unexpected(L"requestProductsList"); }
@@ -90,14 +88,19 @@ public:
     int vpnState = 3;
     std::wstring updateUrl = L"https://example.invalid/update.exe";
     std::wstring serversList = L"[{\"id\":\"nl1\"}]";
-    // Set: requestServersList throws what this throws, as the API client may.
-    std::function<void()> serversListFailure;
+    // Set: called with the name of every operation once it is recorded; what it throws, the
+    // operation throws, as the service's may. Set while no request is served.
+    std::function<void(const std::wstring& operation)> operationFailure;
 
 private:
     void record(const std::wstring& name, const std::wstring& argument = std::wstring())
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        recorded.push_back(name + L"(" + argument + L")");
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            recorded.push_back(name + L"(" + argument + L")");
+        }
+        if (operationFailure)
+            operationFailure(name);
     }
     RemoteServerResponse unexpected(const std::wstring& name)
     {

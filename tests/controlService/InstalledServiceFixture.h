@@ -10,12 +10,14 @@
 
 #include "settings/GlobalPaths.h"
 
+#include "Handles.h"
 #include "MockApi.h"
 #include "StringCipher.h"
 #include "TempFolder.h"
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 class InstalledService : public ::testing::Test {
@@ -124,6 +126,18 @@ protected:
             Sleep(10);
         }
         return false;
+    }
+
+    // Sends the stop control on a thread of its own, with handles of its own (the control manager
+    // answers one call at a time on a handle): join it once the stop is seen to have ended.
+    static std::thread sendStopInBackground()
+    {
+        return std::thread([] {
+            ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+            ScHandle service(OpenServiceW(manager.get(), L"Nimbal", SERVICE_STOP));
+            SERVICE_STATUS status {};
+            ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        });
     }
 
     static constexpr const char* CheckinPath = "/v3/client/checkin";

@@ -141,6 +141,9 @@ TEST_F(PipeCommands, CommandsWithoutAReplyAreCarriedOutAndTheConnectionGoesOn)
         { "restart update check", request(CMD_RESTART_UPDATE_CHECK), { L"restartUpdateCheck()" } },
         // The connect's own answer (here a refusal) does not keep the VPN from being wanted.
         { "connect", request(CMD_CONNECT_TO_SERVER, { L"nl1" }), { L"connectToServer(nl1)", L"setRequiredState(true)" } },
+        // An id the connect refuses leaves the wanted state alone.
+        { "connect to a path", request(CMD_CONNECT_TO_SERVER, { L"..\\x" }), { L"connectToServer(..\\x)" } },
+        { "connect to a device", request(CMD_CONNECT_TO_SERVER, { L"com1" }), { L"connectToServer(com1)" } },
         { "no-op", request(CMD_NOOP, { L"anything" }), {} },
         { "code 0", request(0), {} },
         { "code 12", request(12, { L"ignored" }), {} },
@@ -305,22 +308,73 @@ TEST_F(PipeCommands, WithoutASectionTheSettingsCommandsAnswerEmptyAndChangeNothi
     EXPECT_EQ(countLinesBeginning("No settings section for the request, server_id="), 6u);
 }
 
-TEST_F(PipeCommands, AnOperationThatThrowsIsLoggedAndTheConnectionGoesOn)
+// The client of a command with a reply waits for it in its read: when the operation fails before
+// the reply, the connection ends, and so does the client's wait.
+TEST_F(PipeCommands, ACommandWithAReplyWhoseOperationThrowsEndsTheConnection)
 {
     const struct {
         const char* what;
+        std::wstring operation;
+        Bytes request;
         std::function<void()> failure;
-        const char* line;
+        const char* lineEnd;
     } cases[] = {
-        { "reply without a member", [] { throw boost::property_tree::ptree_bad_path("No such node", boost::property_tree::ptree::path_type("token")); },
-          "Request failed, server_id= 0 code 16 No such node (token)" },
-        { "COM allocation", [] { throw ComError { E_OUTOFMEMORY }; }, "Request failed, server_id= 0 code 16 unknown error" },
+        { "reply without a member", L"requestServersList", request(CMD_GET_SERVERS_LIST),
+          [] { throw boost::property_tree::ptree_bad_path("No such node", boost::property_tree::ptree::path_type("token")); },
+          " code 16 No such node (token)" },
+        { "COM allocation", L"requestServersList", request(CMD_GET_SERVERS_LIST), [] { throw ComError { E_OUTOFMEMORY }; },
+          " code 16 unknown error" },
+        { "vpn state", L"getVpnState", request(CMD_GET_VPN_STATE), [] { throw std::runtime_error("no state"); },
+          " code 15 no state" },
+        { "post logs", L"postLogs", request(CMD_POST_LOGS), [] { throw std::bad_alloc(); },
+          " code 14 std::bad_alloc" },
+        { "run update", L"runUpdate", request(CMD_RUN_UPDATE), [] { throw 7; },
+          " code 10 unknown error" },
+        { "update url", L"getUpdateUrlIfAvailable", request(CMD_GET_UPDATE_URL), [] { throw std::runtime_error("url"); },
+          " code 9 url" },
+    };
+    // The failure's line, from whichever server took the connection.
+    const auto failureLogged = [this](const std::string& end) {
+        for (const std::string& line : rawLogLines()) {
+            if (line.rfind("Request failed, server_id=", 0) == 0 && line.size() >= end.size()
+                && line.compare(line.size() - end.size(), end.size(), end) == 0)
+                return true;
+        }
+        return false;
     };
     for (const auto& c : cases) {
-        operations->serversListFailure = c.failure;
-        expectNoReplyAndServed(request(CMD_GET_SERVERS_LIST), c.what);
-        EXPECT_TRUE(logGets(c.line)) << c.what;
+        SCOPED_TRACE(c.what);
+        PipeConnection connection(pipeName);
+        ASSERT_TRUE(connection.connected());
+        operations->operationFailure = [&c](const std::wstring& operation) {
+            if (operation == c.operation)
+                c.failure();
+        };
+        ASSERT_TRUE(connection.send(c.request));
+        EXPECT_TRUE(connection.endedByServer());
+        EXPECT_FALSE(connection.reply(1000).has_value());
+        operations->operationFailure = nullptr;
+        EXPECT_TRUE(failureLogged(c.lineEnd));
     }
-    operations->serversListFailure = nullptr;
+    EXPECT_EQ(countLinesBeginning("The failed request's reply cannot be given: the connection is ended, server_id="),
+              std::size(cases));
+    // Each connection ended as any other does, its settings saved.
+    EXPECT_GE(countLinesBeginning("End of communicate"), std::size(cases));
+    // Other connections are served on.
     EXPECT_EQ(shown(client->ask(request(CMD_GET_SERVERS_LIST))), hex(stringReply(operations->serversList)));
+}
+
+// Without a reply to wait for, the client is told nothing either way: the connection goes on.
+TEST_F(PipeCommands, ACommandWithoutAReplyWhoseOperationThrowsIsLoggedAndTheConnectionGoesOn)
+{
+    operations->operationFailure = [](const std::wstring& operation) {
+        if (operation == L"setRequiredState" || operation == L"restartUpdateCheck")
+            throw std::runtime_error("refused");
+    };
+    expectNoReplyAndServed(request(CMD_SET_REQUIRED_STATE, { L"true" }), "required state");
+    expectNoReplyAndServed(request(CMD_RESTART_UPDATE_CHECK), "restart");
+    operations->operationFailure = nullptr;
+    EXPECT_TRUE(logGets("Request failed, server_id= 0 code 8 refused"));
+    EXPECT_TRUE(logGets("Request failed, server_id= 0 code 13 refused"));
+    EXPECT_EQ(countLinesBeginning("The failed request's reply cannot be given"), 0u);
 }

@@ -7,7 +7,8 @@
 
 TEST(ServerId, PlainNamesAreAccepted)
 {
-    for (const wchar_t* id : { L"nl-ams-01", L"US_East.2", L"a", L"0", L"a..b", L"x.", L"" })
+    for (const wchar_t* id : { L"nl-ams-01", L"US_East.2", L"a", L"0", L"a..b", L"x.", L"", L"CONSOLE", L"COM10",
+                               L"LPT", L"com", L"xNUL", L"nul-1", L"AUX_2", L"PRN1", L"COMA", L"LPT1x" })
         EXPECT_TRUE(isValidServerId(id)) << toNarrowString(id);
 }
 
@@ -19,4 +20,19 @@ TEST(ServerId, PathsOptionsAndOddCharactersAreRefused)
                                L"x --up evil.sh", L"a\tb", L"a\"b", L"a'b", L"a;b", L"a*b", L"a?b", L"a%b",
                                L"\u00fcber" })
         EXPECT_FALSE(isValidServerId(id)) << toNarrowString(id);
+}
+
+// Such a name opens the device in any folder, with any extension after it.
+TEST(ServerId, DeviceNamesAreRefusedInAnyCaseAndWithAnyExtension)
+{
+    for (const wchar_t* id : { L"CON", L"con", L"Prn", L"AUX", L"nul", L"NUL.txt", L"con.ovpn", L"Con.", L"aux.a.b",
+                               L"COM0", L"COM1", L"com9", L"COM5.cfg", L"LPT0", L"LPT1", L"lpt9", L"LPT3.x" })
+        EXPECT_FALSE(isValidServerId(id)) << toNarrowString(id);
+}
+
+TEST(ServerId, LongerThanTheBoundIsRefused)
+{
+    EXPECT_TRUE(isValidServerId(std::wstring(MaxServerIdLength, L'a')));
+    EXPECT_FALSE(isValidServerId(std::wstring(MaxServerIdLength + 1, L'a')));
+    EXPECT_FALSE(isValidServerId(std::wstring(100000, L'x')));
 }

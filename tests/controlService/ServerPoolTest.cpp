@@ -7,6 +7,10 @@
 
 #include "PipeMessage.h"
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 namespace {
 
 struct MalformedCase {
@@ -126,6 +130,47 @@ TEST_F(ServerPoolTest, ClosingWhileAClientBlocksInAReadCancelsItAndWaitsForItsTh
     EXPECT_EQ(operations->calls(), std::vector<std::wstring> { L"saveUserAndMainSettings(S-1-5-21-7-7-7-1001)" });
     EXPECT_TRUE(client.endedByServer());
     EXPECT_FALSE(client.send(request(CMD_GET_VPN_STATE)));
+}
+
+// A request whose operation does not end (stuck in the service) holds the close up for a bounded
+// time only; its thread is left running, and its server stays until the thread ends.
+TEST_F(ServerPoolTest, ClosingWhileARequestDoesNotEndLeavesItsThreadAfterItsBound)
+{
+    const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    operations->operationFailure = [&](const std::wstring& operation) {
+        if (operation != L"requestServersList")
+            return;
+        SetEvent(entered.get());
+        WaitForSingleObject(release.get(), 120000);
+    };
+    PipeConnection client(pipeName);
+    ASSERT_TRUE(client.send(request(CMD_GET_SERVERS_LIST)));
+    ASSERT_EQ(WaitForSingleObject(entered.get(), 30000), WAIT_OBJECT_0);
+
+    std::promise<void> closed;
+    std::future<void> closing = closed.get_future();
+    std::thread closer([&] {
+        pool->Close();
+        closed.set_value();
+    });
+    const bool closedInTime = closing.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    SetEvent(release.get());
+    closer.join();
+    acceptor.join();
+    operations->operationFailure = nullptr;
+
+    EXPECT_TRUE(closedInTime);
+    EXPECT_TRUE(logHasInOrder({ "ServerPool::Close-- CLOSE ALL", "CommandsServer::Close, server_id= 0",
+                                "ServerPool::Close the client thread of server_id= 0 did not end within 5 s: left running",
+                                "ServerPool::Close-- DONE." }));
+    // Released, the request ends, and its connection with it; the pool's end finds nothing running.
+    EXPECT_TRUE(logGets("End of communicate"));
+    pool.reset();
+    EXPECT_EQ(countLines("ServerPool::~ServerPool the client thread of server_id= 0 still runs: its server is not "
+                         "destroyed"),
+              0u);
+    EXPECT_TRUE(logGets("Destructor, server_id= 0"));
 }
 
 // A client that never reads what it was sent: a reply that waits whole in the pipe, or one far

@@ -7,6 +7,7 @@
 #include "SettingsLogFixture.h"
 
 #include "BuildStamp.h"
+#include "CheckinWait.h"
 #include "ZazozeControlService.h"
 #include "settings/ConfigManager.h"
 #include "settings/GlobalPaths.h"
@@ -21,6 +22,7 @@
 #include "StringHelpers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -181,27 +183,62 @@ TEST_F(ServiceObject, WithoutADocumentEveryUpdatableSettingHasItsDefault)
         EXPECT_EQ(mainSettings().getValue<std::wstring>(entry.first), entry.second) << toNarrowString(entry.first);
 }
 
-TEST_F(ServiceObject, TheCheckinLoopWaitsAsEachOutcomeAsksAndEndsWhenSignalled)
+// "Check in again soon" (an interval of 0) is the shortest wait there is, not none: the next
+// check-in comes after it, not at once, so the loop never sends them back to back.
+TEST_F(ServiceObject, TheCheckinLoopWaitsAsEachOutcomeAsksAtLeastAFewSecondsAndEndsWhenSignalled)
 {
     service.updateEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     mainSettings().setValue(SettingsKeys::UpdateRequestInterval, 0);
     mainSettings().setValue(SettingsKeys::UpdateRequestIntervalIfFailed, 0);
-    int checkins = 0;
-    service.runCheckinLoop([&] {
-        ++checkins;
-        if (checkins == 4) {
-            // A reply may change the interval; the wait that follows uses the new one.
-            mainSettings().setValue(SettingsKeys::UpdateRequestIntervalIfFailed, 7);
-            SetEvent(service.updateEvent.get());
-        }
-        return checkins % 2 == 1;
+    std::atomic<int> checkins { 0 };
+    std::thread loop([&] {
+        service.runCheckinLoop([&] {
+            const int n = ++checkins;
+            if (n == 2) {
+                // A reply may change the interval; the wait that follows uses the new one.
+                mainSettings().setValue(SettingsKeys::UpdateRequestIntervalIfFailed, 7);
+                SetEvent(service.updateEvent.get());
+            }
+            return n == 1;
+        });
     });
-    EXPECT_EQ(checkins, 4);
+    Sleep(2000);
+    const int early = checkins;
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (checkins < 2 && GetTickCount64() < deadline)
+        Sleep(50);
+    // However it went, the loop is ended.
+    SetEvent(service.updateEvent.get());
+    loop.join();
+
+    EXPECT_EQ(early, 1);
+    EXPECT_EQ(checkins, 2);
     EXPECT_FALSE(service.lastCheckinSucceeded);
-    EXPECT_EQ(count("Login failed - will retry in 0 seconds(s)."), 1u);
     EXPECT_EQ(count("Login failed - will retry in 7 seconds(s)."), 1u);
     // A successful check-in saves the general document.
     EXPECT_TRUE(fileExists(GeneralDocument));
+}
+
+TEST(CheckinWait, IsTheIntervalInMillisecondsAtLeastFiveSecondsAndNeverEndless)
+{
+    const struct {
+        int seconds;
+        DWORD milliseconds;
+    } cases[] = {
+        { 0, 5000 },
+        { -1, 5000 },
+        { -86400, 5000 },
+        { 1, 5000 },
+        { 5, 5000 },
+        { 6, 6000 },
+        { 3600, 3600000 },
+        { 86400, 86400000 },
+        // 32-bit arithmetic would wrap these round to a few seconds.
+        { 4294968, INFINITE - 1 },
+        { 2147483647, INFINITE - 1 },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(checkinWaitMs(c.seconds), c.milliseconds) << c.seconds;
 }
 
 TEST_F(ServiceObject, TheCheckinLoopEndsAfterOnePassWhenItsWaitFails)

@@ -165,6 +165,11 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"TRUE" })), "00");
     EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { L"nl1" })), "01");
     EXPECT_EQ(silentThenState(client, request(CMD_SET_REQUIRED_STATE, { L"false" })), "00");
+    // A refused server id does not make the VPN wanted.
+    for (const wchar_t* refused : { L"CON", L"nul.ovpn", L"..\\nl1", L"a b" })
+        EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { refused })), "00") << toNarrowString(refused);
+    EXPECT_EQ(silentThenState(client, request(CMD_CONNECT_TO_SERVER, { std::wstring(129, L'n') })), "00");
+    EXPECT_EQ(shown(client.ask(request(CMD_GET_SETTING, { L"Internal.ovpnRequiredState" }))), hex(stringReply(L"false")));
 
     // The update: the start's check-in offered this version as a manual one, so there is no URL to
     // hand out and nothing for the service to start.
@@ -295,7 +300,8 @@ TEST_F(CheckinReply, IsStoredAndItsSettingsCopiedAndSaved)
     EXPECT_TRUE(contains(document(L"settings.params"), "\"ovpnControlPort\": \"6123\""));
 }
 
-// A first reply that asks for the next check-in at once and a one-second retry, then a failing one.
+// A first reply that asks for the next check-in at once and a one-second retry (each made the
+// shortest wait there is, five seconds), then a failing one.
 class FailingCheckin : public InstalledService {
 protected:
     void scriptMock() override
@@ -312,7 +318,7 @@ TEST_F(FailingCheckin, IsRetriedAfterTheFailureIntervalOfTheLastReply)
     ASSERT_TRUE(client.connected());
     // The third got the built-in reply, whose intervals then hold.
     ASSERT_TRUE(settingGets(client, L"UpdatableSettings.updateRequestIntervalIfFailed", L"3600"));
-    EXPECT_EQ(count("Login failed - will retry in 1 seconds(s)."), 1u);
+    EXPECT_EQ(count("Login failed - will retry in 5 seconds(s)."), 1u);
     const auto checkins = mock.requestsTo(CheckinPath);
     ASSERT_EQ(checkins.size(), 3u);
     for (const MockRequest& checkin : checkins)

@@ -14,6 +14,7 @@
 
 #include "StringHelpers.h"
 
+#include <functional>
 #include <regex>
 
 namespace {
@@ -23,6 +24,15 @@ public:
     using ZazozeControlService::asyncUpdateRunning;
     using ZazozeControlService::OnStop;
     using ZazozeControlService::updDownloader;
+
+    bool launchApp(const std::wstring& commandLine) override
+    {
+        if (launchFailure)
+            launchFailure();
+        return ZazozeControlService::launchApp(commandLine);
+    }
+    // Set: starting a program throws what this throws.
+    std::function<void()> launchFailure;
 };
 
 const std::wstring GeneralDocument = AppdataPath + L"settings.params";
@@ -263,4 +273,28 @@ TEST_F(ServiceUpdate, AStopDuringASlowDownloadCancelsItAndEndsWithinItsLimit)
     EXPECT_TRUE(service.runUpdate());
     Sleep(200);
     EXPECT_EQ(count("Start  ZazozeControlService::updateAsynchronously"), 1u);
+}
+
+// A failure that is no standard exception (here while the installer is started) ends the update
+// like any other: the next update runs instead of finding one "already running".
+TEST_F(ServiceUpdate, AnUpdateEndedByAnUnusualExceptionDoesNotBlockTheNext)
+{
+    mock.serveDownload("setup", 200, installer);
+    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup"));
+    service.launchFailure = [] { throw 42; };
+    EXPECT_TRUE(service.runUpdate());
+    const std::string escaped = "runAsyncProc work item ended by an unknown exception";
+    for (int i = 0; i < 3000 && logText().find(escaped) == std::string::npos; ++i)
+        Sleep(10);
+    ASSERT_NE(logText().find(escaped), std::string::npos);
+    for (int i = 0; i < 3000 && service.asyncUpdateRunning; ++i)
+        Sleep(10);
+    EXPECT_FALSE(service.asyncUpdateRunning);
+
+    service.launchFailure = nullptr;
+    EXPECT_TRUE(service.runUpdate());
+    EXPECT_TRUE(logGets(Stopped));
+    EXPECT_EQ(count("Asynchronous update already running"), 0u);
+    EXPECT_EQ(count("Update launched ok"), 1u);
+    EXPECT_EQ(downloadPaths().size(), 2u);
 }

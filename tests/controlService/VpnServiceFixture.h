@@ -23,6 +23,7 @@ public:
     using ZazozeControlService::applyRequiredState;
     using ZazozeControlService::checkOpenVpnStateThreadRunning;
     using ZazozeControlService::lastCheckinSucceeded;
+    using ZazozeControlService::repairVpnConnection;
     using ZazozeControlService::stopping;
     using ZazozeControlService::stopVpnWatch;
     using ZazozeControlService::vpnCheckEvent;

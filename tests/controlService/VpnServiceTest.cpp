@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <future>
+#include <thread>
 
 using namespace daemon_test;
 using namespace vpn_test;
@@ -29,6 +31,9 @@ const int CheckTimesPort = 28230;
 const int DeadDaemonPort = 28231;
 const int RecoveryPort = 28232;
 const int NotRequiredPort = 28233;
+const int StaleEventPort = 28234;
+const int StoppingRepairPort = 28235;
+const int BusyWatchdogPort = 28236;
 
 const std::string StateReceived = "received: state\\r\\n";
 
@@ -206,7 +211,9 @@ TEST_F(VpnServiceFixture, ServerIdsThatAreNoPlainNamesAreRefusedAndTouchNothing)
     scriptApi(QuickStopPort, 60, directives({}));
     mainSettings().setValue(SettingsKeys::LastConnectServerId, L"earlier");
     const std::wstring outside = AppdataPath + L"..\\x.ovpn";
-    for (const wchar_t* id : { L"..\\..\\x", L"..\\x", L"a b", L"x --up evil.sh", L".hidden", L"a/b" }) {
+    const std::wstring tooLong(129, L'n');
+    for (const std::wstring id : { L"..\\..\\x", L"..\\x", L"a b", L"x --up evil.sh", L".hidden", L"a/b", L"CON",
+                                   L"nul.ovpn", L"LPT1", tooLong.c_str() }) {
         const RemoteServerResponse response = service.connectToServer(id);
         EXPECT_EQ(response.code, 400) << narrow(id);
         EXPECT_STREQ(response.statusText, "Bad request");
@@ -233,6 +240,73 @@ TEST_F(VpnServiceFixture, StopRightAfterTheConnectEndsTheWatchdog)
     EXPECT_TRUE(watchdogStarted());
     EXPECT_TRUE(watchdogStopped());
     EXPECT_FALSE(service.vpnController.isDaemonAlive());
+}
+
+// The event set for a watchdog that then ended by an exception, before it waited again.
+TEST_F(VpnServiceFixture, AWakeUpLeftFromTheWatchdogBeforeDoesNotEndTheNextOne)
+{
+    scriptApi(StaleEventPort, 60, directives({}));
+    SetEvent(service.vpnCheckEvent.get());
+    ASSERT_EQ(service.connectToServer(L"nl-ams-01").code, 200);
+    ASSERT_TRUE(eventually([this] { return watchdogStarted(); }));
+    // It waits for its interval: nothing but the test's end ends it.
+    EXPECT_FALSE(eventually([this] { return watchdogStopped(); }, 3000));
+    EXPECT_TRUE(service.checkOpenVpnStateThreadRunning);
+}
+
+// A watchdog held up in its check for longer than the connect waits for it (here by a conversation
+// with the daemon that does not end) is asked no more: it goes on and watches the new connection,
+// and no second one is started beside it.
+TEST_F(VpnServiceFixture, AWatchdogThatDoesNotEndInTimeGoesOnWatchingAndNoSecondOneStarts)
+{
+    scriptApi(BusyWatchdogPort, 2, directives({}));
+    // Wanted, so that each check asks the daemon.
+    setRequired(true);
+    ASSERT_EQ(service.connectToServer(L"nl-ams-01").code, 200);
+    RemoteServerResponse second {};
+    {
+        // Taken before the watchdog's first check is due, and held past the connect's wait.
+        std::promise<void> held, release;
+        std::thread conversation([&] {
+            const auto lock = service.vpnController.lockConversation();
+            held.set_value();
+            release.get_future().wait();
+        });
+        held.get_future().wait();
+        // Past the first check's time: the watchdog waits for the conversation in its check.
+        Sleep(4000);
+        std::thread connecting([&] {
+            const ComInit threadCom(COINIT_APARTMENTTHREADED);
+            second = service.connectToServer(L"nl-ams-01");
+        });
+        const bool gaveUp = eventually([this] { return logged("the watchdog did not end within 10 s"); }, 30000);
+        release.set_value();
+        conversation.join();
+        connecting.join();
+        ASSERT_TRUE(gaveUp);
+    }
+    EXPECT_EQ(second.code, 200);
+    // The second connection's daemon (and, had the watchdog found none between the two, its repair).
+    EXPECT_TRUE(eventually([] { return recordCountStarting("start: ") >= 2; }));
+    // The first watchdog checks the second connection's daemon.
+    const size_t checked = loggedCount("OpenVPN works correctly");
+    EXPECT_TRUE(eventually([&] { return loggedCount("OpenVPN works correctly") > checked; }, 20000));
+    EXPECT_EQ(loggedCount("Start ZazozeControlService::checkOpenVpnStateThread  Thread ID: "), 1u);
+    EXPECT_FALSE(watchdogStopped());
+    EXPECT_TRUE(service.checkOpenVpnStateThreadRunning);
+}
+
+// The stop may come while the watchdog repairs: a daemon started then would outlive the service.
+TEST_F(VpnServiceFixture, ARepairDuringTheStopStartsNoDaemon)
+{
+    writeConfiguration(L"server", directives({}));
+    service.vpnController.setManagementPort(StoppingRepairPort);
+    mainSettings().setValue(SettingsKeys::LastConnectServerId, L"server");
+    service.stopping = true;
+    service.repairVpnConnection(false);
+    EXPECT_FALSE(service.vpnController.isDaemonAlive());
+    EXPECT_EQ(recordCountStarting("start: "), 0u);
+    EXPECT_TRUE(logged("ZazozeControlService::checkOpenVpnStateThread the service is stopping: the daemon is not started"));
 }
 
 TEST_F(VpnServiceFixture, WithoutTheCheckEventTheDaemonRunsUnwatched)

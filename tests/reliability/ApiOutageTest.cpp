@@ -10,11 +10,12 @@
 namespace {
 
 const std::string CheckinPath = "/v3/client/checkin";
-constexpr int RetrySeconds = 2;
-// The first reply: the next check-in a second later, a retry RetrySeconds after each failure.
+// The shortest wait between check-ins there is.
+constexpr int RetrySeconds = 5;
+// The first reply: the next check-in and a retry after each failure, both as soon as may be.
 const std::string FirstCheckin = R"({"status":true,"version":"1.1.0.33","updateType":"manual",)"
-                                 R"("updateRequestInterval":1,"updateRequestIntervalIfFailed":2})";
-const std::string RetryLine = "Login failed - will retry in 2 seconds(s).";
+                                 R"("updateRequestInterval":5,"updateRequestIntervalIfFailed":5})";
+const std::string RetryLine = "Login failed - will retry in 5 seconds(s).";
 const std::string PingReply = "GDEZHESCHIO!";
 
 // The mock API's own program, stopped to take the API away and started again after.

@@ -16,11 +16,13 @@ namespace {
 // Test-local management ports.
 const int AbandonedPort = 28821;
 const int LateReplyPort = 28822;
+const int StuckConnectPort = 28823;
 
 // The connect's reply comes this late, if it is still waited for.
 constexpr unsigned ReplyDelayMs = 40000;
 // The stop's own wait is about 3 s; a stop that waited for the reply would take ReplyDelayMs.
 constexpr auto StopBound = std::chrono::seconds(15);
+constexpr DWORD StopBoundMs = 15000;
 
 // The service's stop, named through a class that makes it public.
 struct StopAccess : ZazozeControlService {
@@ -37,6 +39,48 @@ void stop(ZazozeControlService& service)
 class StopDuringConnect : public VpnServiceFixture {};
 
 } // namespace
+
+// A connect that waits for a watchdog that does not end (stuck in its check, or in a log upload)
+// holds no stop up: the stop ends within its bound, and the connect, seeing it, starts nothing.
+TEST_F(StopDuringConnect, AStopUnderAConnectStuckBehindTheWatchdogEndsWithinItsBound)
+{
+    scriptApi(StuckConnectPort, 60, directives({}));
+    // A watchdog that counts as running and never ends.
+    service.checkOpenVpnStateThreadRunning = true;
+    std::atomic<bool> returned { false };
+    std::thread connecting([&] {
+        const ComInit threadCom(COINIT_APARTMENTTHREADED);
+        service.connectToServer(L"nl-ams-01");
+        returned = true;
+    });
+    // Stuck: it has not got as far as the API.
+    Sleep(2000);
+    const bool stuck = !returned && mock.requestsTo(ConnectPath).empty();
+
+    std::atomic<bool> stopped { false };
+    const auto began = std::chrono::steady_clock::now();
+    std::thread stopper([&] {
+        stop(service);
+        stopped = true;
+    });
+    const bool stoppedInTime = eventually([&] { return stopped.load(); }, StopBoundMs);
+    const auto took = std::chrono::steady_clock::now() - began;
+    const bool connectReturnedFirst = stoppedInTime && returned;
+    const bool connectReturned = eventually([&] { return returned.load(); }, StopBoundMs);
+    // Whatever happened, the test leaves nothing waiting behind it.
+    service.checkOpenVpnStateThreadRunning = false;
+    stopper.join();
+    connecting.join();
+
+    EXPECT_TRUE(stuck);
+    EXPECT_TRUE(stoppedInTime) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_TRUE(connectReturned);
+    // The stop does not end before the connect, which saw the stop and gave up its wait.
+    EXPECT_TRUE(connectReturnedFirst);
+    EXPECT_TRUE(logged("Waiting too long for threads!!! Aborting"));
+    EXPECT_FALSE(service.vpnController.isDaemonAlive());
+    EXPECT_FALSE(fileExists(OvpnConfigFolder::file(L"test-daemon.record")));
+}
 
 TEST_F(StopDuringConnect, TheStopGivesUpTheReplyAConnectWaitsFor)
 {

@@ -144,13 +144,7 @@ TEST_P(StopUnderWork, EndsWithinItsLimitCancellingTheDownloadAndLeavingNoDaemon)
     ScHandle service(OpenServiceW(manager.get(), L"Nimbal", SERVICE_QUERY_STATUS));
     ASSERT_TRUE(service);
     const auto sent = std::chrono::steady_clock::now();
-    // Its own handles: the control manager answers one call at a time on a handle.
-    std::thread stopper([] {
-        ScHandle stopManager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        ScHandle stopService(OpenServiceW(stopManager.get(), L"Nimbal", SERVICE_STOP));
-        SERVICE_STATUS status {};
-        ControlService(stopService.get(), SERVICE_CONTROL_STOP, &status);
-    });
+    std::thread stopper = sendStopInBackground();
     SERVICE_STATUS status {};
     const bool stopped = reliability::waitUntil([&] {
         return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED;

@@ -36,15 +36,22 @@ void ServerApiOperator::setDeviceId(const std::wstring& id)
 
 bool ServerApiOperator::checkin()
 {
-    std::lock_guard<std::mutex> lock(checkinMutex);
-    try {
-        return checkinLocked();
-    } catch (const std::exception& error) {
-        Logger::instance().write(ApiLog::LoginFailedWith, error.what());
-    } catch (...) {
-        Logger::instance().write(ApiLog::LoginFailedUnknown);
+    bool stored = false;
+    {
+        std::lock_guard<std::mutex> lock(checkinMutex);
+        try {
+            stored = checkinLocked();
+        } catch (const std::exception& error) {
+            Logger::instance().write(ApiLog::LoginFailedWith, error.what());
+        } catch (...) {
+            Logger::instance().write(ApiLog::LoginFailedUnknown);
+        }
     }
-    return false;
+    // Once the lock is free: what the callback does (the required state's connect) may need a
+    // check-in of its own, on this very thread.
+    if (stored)
+        handleCheckinResponse();
+    return stored;
 }
 
 bool ServerApiOperator::checkinLocked()
@@ -120,7 +127,6 @@ bool ServerApiOperator::parseCheckinResponse(const std::wstring& text)
         return false;
     }
     mainSettings().putChild(SettingsKeys::LastLoginRequestInfo, reply);
-    handleCheckinResponse();
     return true;
 }
 

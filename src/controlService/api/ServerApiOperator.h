@@ -27,9 +27,12 @@ public:
     // Called after each stored check-in reply.
     void setSettingsChangedCallback(std::function<void()> callback);
 
-    // True when a non-empty JSON reply was stored. Check-ins run one at a time.
+    // True when a non-empty JSON reply was stored. Check-ins run one at a time; the reply is
+    // handled (handleCheckinResponse) after the next one may begin.
     bool checkin();
+    // Stores a non-empty JSON object as the last check-in reply; false for anything else.
     bool parseCheckinResponse(const std::wstring& text);
+    // Copies the reply's settings and calls the settings-changed callback.
     void handleCheckinResponse();
 
     // The frame of every operation: a check-in first while the device is not known yet, then the POST.

@@ -9,6 +9,7 @@
 #include "VpnState.h"
 #include "settings/ConfigManager.h"
 #include "settings/SettingsKeys.h"
+#include "vpn/ServerId.h"
 
 #include "Logger.h"
 #include "StringHelpers.h"
@@ -54,9 +55,12 @@ void LocalHttpServer::connectToVPN(HttpRequest* request)
     try {
         const std::string server = getParam(getPostBody(request), "server", true);
         Logger::instance().write(HttpLog::ConnectWithId, server);
-        const RemoteServerResponse result = manager->connectToServer(toWideString(server));
-        // The user wants the VPN whatever this attempt gave; the watchdog keeps trying.
-        manager->setRequiredState(true);
+        const std::wstring serverId = toWideString(server);
+        const RemoteServerResponse result = manager->connectToServer(serverId);
+        // The user wants the VPN whatever this attempt gave, and the watchdog keeps trying; an id
+        // the connect refused changes nothing, or the VPN would come up on the previous server.
+        if (isValidServerId(serverId))
+            manager->setRequiredState(true);
         sendResult(request, result);
     } catch (const std::runtime_error& error) {
         sendResult(request, { 500, HttpReason::InternalServerError, toWideString(error.what()) });

@@ -64,7 +64,8 @@ void CommandsServer::communicate()
             disconnected = true;
             break;
         }
-        serveRequest();
+        if (!serveRequest())
+            break;
     }
     if (disconnected)
         Logger::instance().write(PipeLog::ClientDisconnected);

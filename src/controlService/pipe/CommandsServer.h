@@ -43,8 +43,9 @@ private:
     void shut(HANDLE thread, bool wakeWaiter);
 
     // One request: its code and fields read, its command done, its reply sent. A request that
-    // cannot be read or carried out is logged and dropped; the connection goes on.
-    void serveRequest();
+    // cannot be read or carried out is logged and dropped, and the connection goes on; false when
+    // it cannot, since the command failed before the reply its client waits for.
+    bool serveRequest();
     void runCommand(std::uint8_t code);
     void getSetting();
     void setSetting();
@@ -54,6 +55,8 @@ private:
     void removeSetting();
     void setUser();
     void launchApp();
+    // Sends the reply built in the buffer.
+    void sendReply();
     void replyByte(std::uint8_t value);
     void replyString(const std::wstring& value);
     std::wstring readString();
@@ -68,6 +71,8 @@ private:
     std::atomic<bool> clientConnected { false };
     std::atomic<bool> closing { false };
     std::atomic<bool> closed { false };
+    // The current request's reply has gone out.
+    bool replySent = false;
     std::wstring pipeName;
     std::wstring userSid;
     int serverId;

@@ -7,6 +7,7 @@
 #include "IConfigSectionManager.h"
 #include "settings/ConfigSection.h"
 #include "settings/SettingsKeys.h"
+#include "vpn/ServerId.h"
 
 #include "Logger.h"
 #include "PipeCommands.h"
@@ -30,23 +31,52 @@ std::string loggedValue(const std::wstring& path, const std::wstring& value)
     return toNarrowString(value);
 }
 
+// The commands whose client reads a reply.
+bool hasReply(std::uint8_t code)
+{
+    switch (code) {
+    case CMD_GET_SETTING:
+    case CMD_LIST_SETTINGS:
+    case CMD_LIST_FOLDERS:
+    case CMD_GET_UPDATE_URL:
+    case CMD_RUN_UPDATE:
+    case CMD_POST_LOGS:
+    case CMD_GET_VPN_STATE:
+    case CMD_GET_SERVERS_LIST:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
-void CommandsServer::serveRequest()
+bool CommandsServer::serveRequest()
 {
     std::uint8_t code = 0;
+    replySent = false;
     try {
         code = buffer.readByte();
         runCommand(code);
+        return true;
     } catch (const missing_setting&) {
         Logger::instance().write(PipeLog::MalformedRequest, serverId, PipeLog::WithCode, code);
+        return true;
     } catch (const malformed_message&) {
         Logger::instance().write(PipeLog::MalformedRequest, serverId, PipeLog::WithCode, code);
+        return true;
     } catch (const std::exception& error) {
         Logger::instance().write(PipeLog::RequestFailed, serverId, PipeLog::WithCode, code, error.what());
     } catch (...) {
         Logger::instance().write(PipeLog::RequestFailed, serverId, PipeLog::WithCode, code, PipeLog::UnknownError);
     }
+    // The client of such a command waits in its read for the reply that will not come: the end of
+    // the connection ends its wait.
+    if (!hasReply(code) || replySent)
+        return true;
+    Logger::instance().write("The failed request's reply cannot be given: the connection is ended, server_id=",
+                             serverId);
+    return false;
 }
 
 void CommandsServer::runCommand(std::uint8_t code)
@@ -101,7 +131,9 @@ void CommandsServer::runCommand(std::uint8_t code)
     case CMD_CONNECT_TO_SERVER: {
         const std::wstring serverId = readString();
         manager->connectToServer(serverId);
-        manager->setRequiredState(true);
+        // As over HTTP: a refused id leaves the wanted state as it was.
+        if (isValidServerId(serverId))
+            manager->setRequiredState(true);
         break;
     }
     default:
@@ -123,7 +155,7 @@ void CommandsServer::getSetting()
     } else {
         buffer.appendInt32(-1);
     }
-    buffer.send(pipe.get());
+    sendReply();
     if (section == nullptr)
         Logger::instance().write(PipeLog::NoSection, serverId);
     Logger::instance().write(PipeLog::SettingRequested, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
@@ -169,7 +201,7 @@ void CommandsServer::listChildren(bool folders)
     buffer.appendInt32(static_cast<std::int32_t>(names.size()));
     for (const std::wstring& name : names)
         buffer.appendString(name);
-    buffer.send(pipe.get());
+    sendReply();
     Logger::instance().write(folders ? PipeLog::ListFoldersCalled : PipeLog::ListSettingsCalled);
 }
 
@@ -205,18 +237,24 @@ void CommandsServer::launchApp()
     launchAsPipeClient(pipe.get(), commandLine, *manager);
 }
 
+void CommandsServer::sendReply()
+{
+    buffer.send(pipe.get());
+    replySent = true;
+}
+
 void CommandsServer::replyByte(std::uint8_t value)
 {
     buffer.startMessage();
     buffer.appendByte(value);
-    buffer.send(pipe.get());
+    sendReply();
 }
 
 void CommandsServer::replyString(const std::wstring& value)
 {
     buffer.startMessage();
     buffer.appendString(value);
-    buffer.send(pipe.get());
+    sendReply();
 }
 
 std::wstring CommandsServer::readString()

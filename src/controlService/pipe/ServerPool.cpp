@@ -13,6 +13,17 @@ namespace {
 constexpr DWORD RetryPauseMs = 1000;
 // How long the pool's end waits for the accept loop, which Close has already woken.
 constexpr DWORD AcceptLoopEndMs = 5000;
+// How long Close waits for the client threads, all of them together: a thread busy with a request
+// that does not end (an operation stuck in the service) is left running past it.
+constexpr ULONGLONG ClientThreadsEndMs = 5000;
+// How much longer the pool's end gives the threads that Close left running.
+constexpr ULONGLONG LeftThreadsEndMs = 10000;
+
+DWORD remainingUntil(ULONGLONG deadline)
+{
+    const ULONGLONG now = GetTickCount64();
+    return now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+}
 
 } // namespace
 
@@ -37,6 +48,17 @@ ServerPool::~ServerPool()
         Close();
     if (WaitForSingleObject(loopEnded.get(), AcceptLoopEndMs) == WAIT_TIMEOUT)
         Logger::instance().write(PipeLog::AcceptLoopStillRunning);
+    // What Close left running still uses its server and this pool. A server whose thread does not
+    // end in time either is left to the process's end rather than destroyed under its thread.
+    const ULONGLONG deadline = GetTickCount64() + LeftThreadsEndMs;
+    for (Entry& entry : servers) {
+        if (WaitForSingleObject(entry.thread.get(), remainingUntil(deadline)) == WAIT_TIMEOUT) {
+            Logger::instance().write("ServerPool::~ServerPool the client thread of server_id=", entry.server->id(),
+                                     "still runs: its server is not destroyed");
+            // A reference that is never released.
+            static_cast<void>(new std::shared_ptr<CommandsServer>(std::move(entry.server)));
+        }
+    }
 }
 
 void ServerPool::acceptLoop()
@@ -96,13 +118,19 @@ void ServerPool::Close()
     SetEvent(stopEvent.get());
 
     // With stopping set nobody else changes the list.
+    const ULONGLONG deadline = GetTickCount64() + ClientThreadsEndMs;
     for (Entry& entry : servers) {
         entry.server->Close(entry.thread.get());
-        WaitForSingleObject(entry.thread.get(), INFINITE);
+        if (WaitForSingleObject(entry.thread.get(), remainingUntil(deadline)) == WAIT_TIMEOUT) {
+            Logger::instance().write("ServerPool::Close the client thread of server_id=", entry.server->id(),
+                                     "did not end within 5 s: left running");
+            continue;
+        }
         entry.thread.reset();
         Logger::instance().write(PipeLog::ThreadClosed, entry.server->id());
     }
-    servers.clear();
+    // A thread left running keeps its entry, and with it the server it still uses.
+    servers.remove_if([](const Entry& entry) { return !entry.thread; });
 
     std::shared_ptr<CommandsServer> waiting;
     {

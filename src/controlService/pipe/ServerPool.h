@@ -28,7 +28,8 @@ public:
     void acceptLoop();
     // True while the pool runs with a waiting instance and no server has lost its pipe.
     bool isActive();
-    // Ends every connection, waiting for each client thread, and the accept loop's wait.
+    // Ends every connection, waiting for the client threads (5 s for all of them; a thread still
+    // busy then is left running), and the accept loop's wait.
     void Close();
 
     int nextServerId() override;

@@ -11,6 +11,8 @@ namespace {
 constexpr DWORD StopPollMs = 200;
 // A daemon that keeps answering after SIGTERM is left to the kill that follows.
 constexpr ULONGLONG DaemonExitWaitMs = 10000;
+// So many busy ports in a row tell of something wrong with the machine, not of a port to find.
+constexpr int MaxPortsTried = 100;
 
 } // namespace
 
@@ -26,16 +28,30 @@ void ConnectionChecker::initSockets()
         Logger::instance().write(ControllerLog::WsaStartupFailed);
 }
 
-void ConnectionChecker::updateVpnPort()
+bool ConnectionChecker::updateVpnPort()
 {
     if (port_ == 0)
         port_ = Management::DefaultPort;
-    while (!checkPort(Management::Address, port_)) {
-        ++port_;
-        if (port_ > Management::HighestPort)
-            port_ = Management::LowestWrappedPort;
+    // Without sockets every port would look busy, and the search would never end.
+    if (!UniqueSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))) {
+        const int error = WSAGetLastError();
+        LOG_ERROR << ControllerLog::UpdateVpnPort << "no socket can be made, error" << error;
+        return false;
     }
+    int candidate = port_;
+    for (int tried = 1; !checkPort(Management::Address, candidate); ++tried) {
+        if (tried == MaxPortsTried) {
+            LOG_ERROR << ControllerLog::UpdateVpnPort << "none of" << MaxPortsTried << "ports from" << port_
+                      << "is free";
+            return false;
+        }
+        ++candidate;
+        if (candidate > Management::HighestPort)
+            candidate = Management::LowestWrappedPort;
+    }
+    port_ = candidate;
     Logger::instance().write(ControllerLog::UpdateVpnPort, ControllerLog::OperationPortIs, port_);
+    return true;
 }
 
 bool ConnectionChecker::connectToDaemon()

@@ -23,8 +23,9 @@ public:
     ConnectionChecker& operator=(const ConnectionChecker&) = delete;
 
     void initSockets();
-    // 0 becomes 5555; a busy port is passed over upward, wrapping from 65535 to 1024.
-    void updateVpnPort();
+    // 0 becomes 5555; a busy port is passed over upward, wrapping from 65535 to 1024. False, with
+    // the port left as it was, when no socket can be made or 100 ports in a row are busy.
+    bool updateVpnPort();
     int checkState();
     // Asks "state" every 200 ms until the daemon stops answering, for about 10 s at most.
     void waitForDaemonExit();

@@ -74,7 +74,10 @@ void OpenVpnStateController::startOVPN(const std::wstring& configName)
         return;
     }
 
-    checker.updateVpnPort();
+    if (!checker.updateVpnPort()) {
+        LOG_ERROR << ControllerLog::StartOvpn << "no management port to be had: the daemon is not started";
+        return;
+    }
     std::wstring commandLine = daemonCommandLine(exe, configName, checker.port());
 
     STARTUPINFOW startup {};

@@ -172,8 +172,13 @@ const std::vector<UrlCase> UrlCases = {
         .calling({ "connectToServer(de-12)", "setRequiredState(true)" }).logging({ "Connect to server with ID de-12" }),
     request("ConnectWithoutServer", "vpn/connect").answers(200, "OK", "connectToServer reply")
         .calling({ "connectToServer()", "setRequiredState(true)" }),
-    request("ConnectIdNotDecoded", "vpn/connect").withBody("x=1&server=a%20b+c&y=2")
-        .answers(200, "OK", "connectToServer reply").calling({ "connectToServer(a%20b+c)", "setRequiredState(true)" }),
+    request("ConnectIdNotDecoded", "vpn/connect").withBody("x=1&server=ab_c&y=2")
+        .answers(200, "OK", "connectToServer reply").calling({ "connectToServer(ab_c)", "setRequiredState(true)" }),
+    // The connect refuses such ids; the VPN is not wanted because of them.
+    request("ConnectRefusedIdIsNotWanted", "vpn/connect").withBody("x=1&server=a%20b+c&y=2")
+        .answers(200, "OK", "connectToServer reply").calling({ "connectToServer(a%20b+c)" }),
+    request("ConnectDeviceNameIsNotWanted", "vpn/connect").withBody("server=NUL.ovpn")
+        .answers(200, "OK", "connectToServer reply").calling({ "connectToServer(NUL.ovpn)" }),
     request("ConnectRefusedStillWanted", "vpn/connect").withBody("server=de-12")
         .given(result("connectToServer", { 500, "Internal Server Error", L"Concurrent calls detected" }))
         .answers(500, "Internal Server Error", "Concurrent calls detected")

@@ -48,8 +48,9 @@ SID_B = "S-1-5-21-1004336348-1177238915-682003330-1002"
 VPN_SERVER = "http-road"
 VPN_AUTH = "road-user\nroad-password\n"
 VPN_CONFIG = "client\ndev tun\nremote 127.0.0.1 1194\nverb 3\n"
-BAD_SERVER_ID = ('Bad server id: only letters, digits, "-", "_" and "." are allowed, '
-                 'and it may not begin with "."')
+BAD_SERVER_ID = ('Bad server id: only letters, digits, "-", "_" and "." are allowed, it may not begin with "." or '
+                 'name a device (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9), and it may have at most 128 '
+                 'characters')
 
 SERVICE_EXE = None
 
@@ -571,15 +572,18 @@ class VpnTest(ControlServerCase):
                 self.assertReply(self.post("/vpn/get/state"), 200, "OK", "DISCONNECTED")
                 self.assertReply(self.post("/vpn/disconnect"), 200, "OK", "Disconnecting")
 
-    def test_server_id_that_is_no_plain_name_is_refused(self):
-        S.mock.reply(CONNECT, 401, b"")  # what the required state's own connect may send is refused
-        for server in ("..%2F..%2Fevil", "a/b", ".hidden", "..\\evil"):
+    def test_server_id_that_is_no_plain_name_is_refused_and_leaves_the_vpn_unwanted(self):
+        S.mock.reply(CONNECT, 401, b"")  # what a connect made all the same would send is refused
+        for server in ("..%2F..%2Fevil", "a/b", ".hidden", "..\\evil", "CON", "nul.ovpn", "Com1", "LPT9.x",
+                       "n" * 129):
             with self.subTest(server=server):
                 mark = S.mock.mark()
-                self.assertReply(self.post("/vpn/connect", f"server={server}"), 400, "Bad request", BAD_SERVER_ID)
-                self.assertEqual([r for r in S.mock.requests(CONNECT, after=mark)
-                                  if form(r).get("vpnSrvId") == server], [])
-                self.assertReply(self.post("/vpn/disconnect"), 200, "OK", "Disconnecting")
+                reply = self.post("/vpn/connect", f"server={server}")
+                # No connect at all: neither with the id nor, as a wanted VPN would, with the last one.
+                self.assertEqual(S.mock.requests(CONNECT, after=mark), [])
+                self.assertEqual(self.setting("Internal.ovpnRequiredState"), "false")
+                self.assertReply(self.post("/vpn/get/state"), 200, "OK", "NOTCONNECTED")
+                self.assertReply(reply, 400, "Bad request", BAD_SERVER_ID)
 
 
 class UpdateTest(ControlServerCase):
