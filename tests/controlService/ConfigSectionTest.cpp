@@ -3,6 +3,14 @@
 
 #include "settings/ConfigSection.h"
 
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 using Lines = std::vector<std::string>;
@@ -154,7 +162,7 @@ TEST_F(ConfigSectionTest, CallerHoldingTheLockErasesSeveralNodesAsOneChange)
     section.setValue(L"Hidden.VpnUser.password", L"secret");
     section.setValue(L"Hidden.VpnUser.token", L"t");
     {
-        std::unique_lock<std::shared_mutex> lock(section.mutex);
+        std::unique_lock<SrwLock> lock(section.mutex);
         for (const wchar_t* key : { L"Hidden.VpnUser.login", L"Hidden.VpnUser.password", L"Hidden.VpnUser.token",
                                     L"Hidden.VpnUser.rememberMe" })
             section.eraseNode(key);
@@ -326,4 +334,79 @@ TEST_F(ConfigSectionTest, ConcurrentReadersAndWritersSeeWholeValues)
         thread.join();
     for (int w = 0; w < Writers; ++w)
         EXPECT_EQ(section.listSettings(L"Writers.w" + std::to_wstring(w)).size(), static_cast<size_t>(Rounds));
+}
+
+TEST(ConfigSectionLock, ExcludesOtherHoldersFromItsFirstUseOn)
+{
+    // A fresh section's lock first taken by several threads at once, exclusively and shared.
+    constexpr int Rounds = 500;
+    constexpr int Threads = 4;
+    std::atomic<int> overlaps { 0 };
+    for (int round = 0; round < Rounds; ++round) {
+        ConfigSection section(L"x");
+        std::atomic<int> ready { 0 };
+        std::atomic<int> writers { 0 };
+        std::atomic<int> readers { 0 };
+        std::vector<std::thread> threads;
+        for (int t = 0; t < Threads; ++t)
+            threads.emplace_back([&, t] {
+                ++ready;
+                while (ready < Threads) {
+                }
+                if (t % 2 == 0) {
+                    std::unique_lock lock(section.mutex);
+                    if (writers++ != 0 || readers != 0)
+                        ++overlaps;
+                    std::this_thread::yield();
+                    --writers;
+                } else {
+                    std::shared_lock lock(section.mutex);
+                    ++readers;
+                    if (writers != 0)
+                        ++overlaps;
+                    std::this_thread::yield();
+                    --readers;
+                }
+            });
+        for (auto& thread : threads)
+            thread.join();
+    }
+    EXPECT_EQ(overlaps, 0);
+}
+
+TEST(ConfigSectionLock, SharedAndExclusiveHoldsOfManySectionsAtOnceNeverHang)
+{
+    // Two threads holding sections' locks exclusively and one holding them shared, round and round
+    // many sections: the mix that hangs a faulty reader/writer lock within a second or so.
+    constexpr int Sections = 128;
+    std::vector<std::unique_ptr<ConfigSection>> sections;
+    for (int i = 0; i < Sections; ++i)
+        sections.push_back(std::make_unique<ConfigSection>(L"section" + std::to_wstring(i)));
+    std::atomic<int> running { 3 };
+    const auto goRound = [&](bool exclusive) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (unsigned i = 0; std::chrono::steady_clock::now() < end; ++i) {
+            ConfigSection& section = *sections[i % Sections];
+            if (exclusive)
+                std::unique_lock lock(section.mutex);
+            else
+                std::shared_lock lock(section.mutex);
+        }
+        --running;
+    };
+    std::vector<std::thread> threads;
+    threads.emplace_back(goRound, false);
+    threads.emplace_back(goRound, true);
+    threads.emplace_back(goRound, true);
+
+    for (int waited = 0; running > 0 && waited < 60000; waited += 50)
+        Sleep(50);
+    if (running > 0) {
+        // The threads hang inside the lock: nothing can end them but the end of the process.
+        ADD_FAILURE() << running << " of 3 threads still wait for a section's lock after a minute";
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    for (auto& thread : threads)
+        thread.join();
 }

@@ -8,6 +8,7 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include <mutex>
+#include <shared_mutex>
 #include <sstream>
 
 namespace pt = boost::property_tree;
@@ -32,7 +33,7 @@ template <typename T>
 T ConfigSection::getValue(const std::wstring& path) const
 {
     try {
-        std::shared_lock<std::shared_mutex> lock(mutex);
+        std::shared_lock<SrwLock> lock(mutex);
         return tree.get_child(treePath(path)).get_value<T>();
     } catch (const pt::ptree_bad_path& error) {
         Logger::instance().write(SettingsLog::GetValueNoPath, toNarrowString(path), SettingsLog::GetValueInTree,
@@ -50,7 +51,7 @@ template bool ConfigSection::getValue<bool>(const std::wstring&) const;
 
 void ConfigSection::setValue(const std::wstring& path, const std::wstring& value)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<SrwLock> lock(mutex);
     tree.put(treePath(path), value);
 }
 
@@ -61,19 +62,19 @@ void ConfigSection::setValue(const std::wstring& path, const wchar_t* value)
 
 void ConfigSection::setValue(const std::wstring& path, int value)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<SrwLock> lock(mutex);
     tree.put(treePath(path), value);
 }
 
 void ConfigSection::setValue(const std::wstring& path, bool value)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<SrwLock> lock(mutex);
     tree.put(treePath(path), value);
 }
 
 bool ConfigSection::hasValue(const std::wstring& path) const
 {
-    std::shared_lock<std::shared_mutex> lock(mutex);
+    std::shared_lock<SrwLock> lock(mutex);
     try {
         tree.get_child(treePath(path));
         return true;
@@ -84,7 +85,7 @@ bool ConfigSection::hasValue(const std::wstring& path) const
 
 void ConfigSection::removeValue(const std::wstring& path)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<SrwLock> lock(mutex);
     eraseNode(path);
 }
 
@@ -117,7 +118,7 @@ void ConfigSection::eraseNode(const std::wstring& path)
 
 void ConfigSection::putChild(const std::wstring& path, const Tree& subtree)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<SrwLock> lock(mutex);
     if (path.empty()) {
         tree = subtree;
         return;
@@ -131,7 +132,7 @@ std::vector<std::wstring> ConfigSection::listChildren(const std::wstring& path, 
     std::vector<std::wstring> keys;
     Tree node;
     {
-        std::shared_lock<std::shared_mutex> lock(mutex);
+        std::shared_lock<SrwLock> lock(mutex);
         const auto found = tree.get_child_optional(treePath(path));
         if (!found)
             return keys;
@@ -163,7 +164,7 @@ bool ConfigSection::loadFromJson(const std::wstring& json)
         std::wistringstream text(json);
         Tree loaded;
         pt::read_json(text, loaded);
-        std::unique_lock<std::shared_mutex> lock(mutex);
+        std::unique_lock<SrwLock> lock(mutex);
         tree.swap(loaded);
         return true;
     } catch (const pt::json_parser_error& error) {
@@ -176,7 +177,7 @@ std::wstring ConfigSection::toJson(bool skipHidden) const
 {
     std::wostringstream text;
     try {
-        std::shared_lock<std::shared_mutex> lock(mutex);
+        std::shared_lock<SrwLock> lock(mutex);
         if (!skipHidden) {
             pt::write_json(text, tree);
         } else {

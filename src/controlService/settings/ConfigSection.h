@@ -2,10 +2,11 @@
 // One settings document in memory: a tree of text values addressed by dotted paths, shared by
 // every thread of the service under a reader/writer lock.
 
+#include "SrwLock.h"
+
 #include <boost/property_tree/ptree.hpp>
 
 #include <functional>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,7 @@ public:
     void loadAndDecrypt();
 
     // Held exclusively by callers that erase several nodes as one change.
-    mutable std::shared_mutex mutex;
+    mutable SrwLock mutex;
     const std::wstring filePath;
 
 private:
