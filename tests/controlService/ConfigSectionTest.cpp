@@ -3,6 +3,8 @@
 
 #include "settings/ConfigSection.h"
 
+#include "StringHelpers.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <stdexcept>
 #include <thread>
 
 using Lines = std::vector<std::string>;
@@ -296,8 +299,10 @@ TEST_F(ConfigSectionTest, SkipHiddenLeavesOutOnlyTheTopLevelHiddenBranch)
 
 TEST_F(ConfigSectionTest, ValueBesideChildrenCannotBeWritten)
 {
-    section.setValue(L"A", L"x");
-    section.setValue(L"A.B", L"y");
+    // No write makes such a tree any more; a subtree put whole still can.
+    ConfigSection::Tree mixed(L"x");
+    mixed.put(L"B", L"y");
+    section.putChild(L"A", mixed);
     EXPECT_EQ(section.toJson(false), L"");
     EXPECT_EQ(section.toJson(true), L"");
     EXPECT_EQ(lines(), (Lines { "Error writing json/xml config:   on line:  0",
@@ -306,9 +311,76 @@ TEST_F(ConfigSectionTest, ValueBesideChildrenCannotBeWritten)
 
 TEST_F(ConfigSectionTest, ValueAtTheRootCannotBeWritten)
 {
-    section.setValue(L"", L"x");
+    section.putChild(L"", ConfigSection::Tree(L"x"));
     EXPECT_EQ(section.toJson(false), L"");
     EXPECT_EQ(lines(), (Lines { "Error writing json/xml config:   on line:  0" }));
+}
+
+class RefusedClientWrite : public SettingsLogFixture, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(RefusedClientWrite, ChangesNothingAndLeavesTheSectionWritable)
+{
+    ConfigSection section(L"x");
+    ASSERT_TRUE(section.loadFromJson(L"{\"Internal\": {\"ovpnRequiredState\": \"false\"}, "
+                                     L"\"Hidden\": {\"VpnUser\": {\"token\": \"t\"}}, \"a\": {\"b\": \"1\"}}"));
+    const std::wstring before = section.toJson(false);
+    EXPECT_FALSE(section.trySetValue(GetParam(), L"value"));
+    EXPECT_EQ(section.toJson(false), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(ConfigSection, RefusedClientWrite,
+                         ::testing::Values(L"", L".", L"a..b", L"a.", L".a", L"a.b.", L"Internal", L"Hidden",
+                                           L"Hidden.VpnUser", L"Internal.ovpnRequiredState.x",
+                                           L"Hidden.VpnUser.token.deeper.still"));
+
+TEST_F(ConfigSectionTest, ClientWritesThatFitAreStored)
+{
+    load(L"{\"Internal\": {\"ovpnRequiredState\": \"false\"}, \"Hidden\": {\"VpnUser\": \"\"}}");
+    EXPECT_TRUE(section.trySetValue(L"Internal.ovpnRequiredState", L"true"));
+    EXPECT_TRUE(section.trySetValue(L"New.branch.key", L"v"));
+    EXPECT_TRUE(section.trySetValue(L"New.branch.empty", L""));
+    // An emptied folder (what the log-out leaves) holds no value: it takes the next login.
+    EXPECT_TRUE(section.trySetValue(L"Hidden.VpnUser.login", L"me@example.com"));
+    EXPECT_EQ(section.getValue<std::wstring>(L"Internal.ovpnRequiredState"), L"true");
+    EXPECT_EQ(section.getValue<std::wstring>(L"New.branch.key"), L"v");
+    EXPECT_EQ(section.listSettings(L"New.branch"), (Keys { L"key", L"empty" }));
+    EXPECT_EQ(section.getValue<std::wstring>(L"Hidden.VpnUser.login"), L"me@example.com");
+    EXPECT_NE(section.toJson(false), L"");
+}
+
+TEST_F(ConfigSectionTest, TheServicesWritesDropWhatAClientLeftInTheirWay)
+{
+    // A client may turn a branch into a setting or a setting into a branch, once it removed them.
+    ASSERT_TRUE(section.trySetValue(L"Internal", L"client text"));
+    ASSERT_TRUE(section.trySetValue(L"Hidden.VpnUser.token.a", L"1"));
+    section.setValue(L"Internal.ovpnRequiredState", true);
+    section.setValue(L"Hidden.VpnUser.token", L"the token");
+    EXPECT_TRUE(section.getValue<bool>(L"Internal.ovpnRequiredState"));
+    EXPECT_EQ(section.getValue<std::wstring>(L"Internal"), L"");
+    EXPECT_EQ(section.getValue<std::wstring>(L"Hidden.VpnUser.token"), L"the token");
+    EXPECT_FALSE(section.hasValue(L"Hidden.VpnUser.token.a"));
+    EXPECT_EQ(section.toJson(false), L"{\n"
+                                     L"    \"Internal\": {\n"
+                                     L"        \"ovpnRequiredState\": \"true\"\n"
+                                     L"    },\n"
+                                     L"    \"Hidden\": {\n"
+                                     L"        \"VpnUser\": {\n"
+                                     L"            \"token\": \"the token\"\n"
+                                     L"        }\n"
+                                     L"    }\n"
+                                     L"}\n");
+    EXPECT_EQ(lines(), (Lines {
+                           "[ERROR]:\t ConfigSection::setValue dropped what a client had stored in the way of "
+                           "Internal.ovpnRequiredState ",
+                           "[ERROR]:\t ConfigSection::setValue dropped what a client had stored in the way of "
+                           "Hidden.VpnUser.token " }));
+}
+
+TEST_F(ConfigSectionTest, TheServicesWritesNeedAWholePath)
+{
+    for (const wchar_t* path : { L"", L"a..b", L"a.", L".a" })
+        EXPECT_THROW(section.setValue(path, L"x"), std::invalid_argument) << toNarrowString(path);
+    EXPECT_EQ(section.toJson(false), L"{\n}\n");
 }
 
 TEST_F(ConfigSectionTest, ConcurrentReadersAndWritersSeeWholeValues)

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <sstream>
+#include <stdexcept>
 
 namespace pt = boost::property_tree;
 
@@ -21,6 +22,12 @@ pt::wpath treePath(const std::wstring& path)
 }
 
 const std::wstring HiddenBranch = L"Hidden";
+
+// No node of a JSON document stands for an empty component.
+bool hasEmptyComponent(const std::wstring& path)
+{
+    return path.empty() || path.front() == L'.' || path.back() == L'.' || path.find(L"..") != std::wstring::npos;
+}
 
 } // namespace
 
@@ -49,27 +56,71 @@ template int ConfigSection::getValue<int>(const std::wstring&) const;
 template long ConfigSection::getValue<long>(const std::wstring&) const;
 template bool ConfigSection::getValue<bool>(const std::wstring&) const;
 
+bool ConfigSection::obstructed(const std::wstring& path, bool clear)
+{
+    // The walk of put: the first child of each key.
+    bool found = false;
+    pt::wpath remaining = treePath(path);
+    Tree* node = &tree;
+    while (!remaining.empty()) {
+        const auto child = node->find(remaining.reduce());
+        if (child == node->not_found())
+            return found; // the rest of the path is made new
+        node = &child->second;
+        if (!remaining.empty() && !node->data().empty()) {
+            found = true;
+            if (clear)
+                node->data().clear();
+        }
+    }
+    if (!node->empty()) {
+        found = true;
+        if (clear)
+            node->clear();
+    }
+    return found;
+}
+
+template <typename T>
+void ConfigSection::store(const std::wstring& path, const T& value)
+{
+    if (hasEmptyComponent(path))
+        throw std::invalid_argument("ConfigSection::setValue: a setting path has no empty component");
+    std::unique_lock<SrwLock> lock(mutex);
+    if (obstructed(path, true))
+        LOG_ERROR << "ConfigSection::setValue dropped what a client had stored in the way of" << path;
+    tree.put(treePath(path), value);
+}
+
 void ConfigSection::setValue(const std::wstring& path, const std::wstring& value)
 {
-    std::unique_lock<SrwLock> lock(mutex);
-    tree.put(treePath(path), value);
+    store(path, value);
 }
 
 void ConfigSection::setValue(const std::wstring& path, const wchar_t* value)
 {
-    setValue(path, std::wstring(value));
+    store(path, std::wstring(value));
 }
 
 void ConfigSection::setValue(const std::wstring& path, int value)
 {
-    std::unique_lock<SrwLock> lock(mutex);
-    tree.put(treePath(path), value);
+    store(path, value);
 }
 
 void ConfigSection::setValue(const std::wstring& path, bool value)
 {
+    store(path, value);
+}
+
+bool ConfigSection::trySetValue(const std::wstring& path, const std::wstring& value)
+{
+    if (hasEmptyComponent(path))
+        return false;
     std::unique_lock<SrwLock> lock(mutex);
+    if (obstructed(path, false))
+        return false;
     tree.put(treePath(path), value);
+    return true;
 }
 
 bool ConfigSection::hasValue(const std::wstring& path) const

@@ -25,11 +25,19 @@ public:
     template <typename T>
     T getValue(const std::wstring& path) const;
 
-    // Writes create the missing nodes along the path.
+    // The service's own writes. They create the missing nodes along the path; what a client left
+    // in their way gives way, with an [ERROR] line: a value held by a node of the path, or the
+    // children of the node written. A path with an empty component (the empty path included)
+    // raises std::invalid_argument.
     void setValue(const std::wstring& path, const std::wstring& value);
     void setValue(const std::wstring& path, const wchar_t* value);
     void setValue(const std::wstring& path, int value);
     void setValue(const std::wstring& path, bool value);
+    // A write by a name a client chose. Refused (false, nothing changed) when a value there could
+    // not be written as JSON: a name with an empty component ("", "a..b", "a."), a folder (a node
+    // with children), or a name below a node that holds a value. An emptied folder holds no value
+    // and takes new children.
+    bool trySetValue(const std::wstring& path, const std::wstring& value);
 
     // True for any node at the path, also one with an empty value or one with only children.
     bool hasValue(const std::wstring& path) const;
@@ -57,6 +65,13 @@ public:
 
 private:
     friend void saveToEncryptedFile(ConfigSection& section);
+
+    template <typename T>
+    void store(const std::wstring& path, const T& value);
+    // True when a value at the path would stand beside children: a node of the path holds a
+    // value, or the node at the path has children. With `clear`, those are dropped. The caller
+    // holds `mutex` exclusively.
+    bool obstructed(const std::wstring& path, bool clear);
 
     Tree tree;
     // Set when the document was missing and a backup was loaded in its place; the next good save

@@ -70,8 +70,9 @@ void saveToEncryptedFile(ConfigSection& section)
     const std::wstring full = section.toJson(false);
     const std::wstring secure = section.toJson(true);
     if (full.empty()) {
-        // toJson has logged why; an empty document would lose every stored setting.
-        Logger::instance().write(SettingsLog::SaveFunction, SettingsLog::NotSerialisable, toNarrowString(path));
+        // toJson has logged why; an empty document would lose every stored setting. An [ERROR]
+        // line, so that every skipped save is in the log, whether logging is on or not.
+        LOG_ERROR << SettingsLog::SaveFunction << SettingsLog::NotSerialisable << path;
         return;
     }
     Logger::instance().write(SettingsLog::Saving, toNarrowString(path), SettingsLog::WithSecureData,
