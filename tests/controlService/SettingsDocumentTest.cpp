@@ -5,7 +5,9 @@
 #include "settings/ConfigManager.h"
 #include "settings/SettingsKeys.h"
 
+#include "LinuxProcesses.h"
 #include "StringHelpers.h"
+#include "WinePaths.h"
 
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/aes.h>
@@ -213,6 +215,94 @@ TEST_F(SettingsDocumentTest, ServiceWritesOverWhatAClientLeftInTheirWayAreSaved)
     EXPECT_TRUE(restarted->generalSection().getValue<bool>(SettingsKeys::OvpnRequiredState));
     EXPECT_EQ(restarted->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"account-token");
 }
+
+TEST_F(SettingsDocumentTest, DocumentHeldOpenByAnotherProgramOutlivesTheFailedSave)
+{
+    saveDocumentWith(L"stored-token");
+    const std::string before = readWholeFile(document(Document));
+    {
+        // Open without sharing writes or deletes: the document can be neither moved nor rewritten.
+        HANDLE held = CreateFileW(document(Document).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        saveDocumentWith(L"newer-token");
+        CloseHandle(held);
+    }
+    EXPECT_EQ(countLines("Error occurred while saving " + narrowDocument(Document)), 1u);
+    EXPECT_EQ(filesInStore(), (Names { Document }));
+    EXPECT_EQ(readWholeFile(document(Document)), before);
+    EXPECT_EQ(startManager()->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"stored-token");
+}
+
+// What takes the new document's place once the old one has moved to its backup. Wine finds a file
+// by a name in other letter case when the exact name is missing, so an entry "SETTINGS.PARAMS",
+// made on the Linux side beside the document, is where the save's write lands, and fails.
+struct FailedWrite {
+    const char* name;
+    const char* makeEntry;     // shell command, run in the store's Linux folder
+    DWORD share;               // how the test holds that entry open during the save, 0: not at all
+    Names filesAfterSave;      // besides the backup
+    const char* cleanupLine;   // logged after "Error occurred while saving", or nothing
+};
+
+void PrintTo(const FailedWrite& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class FailedWriteOverADocument : public SettingsDocumentTest, public ::testing::WithParamInterface<FailedWrite> {};
+
+TEST_P(FailedWriteOverADocument, KeepsTheBackupAndTheNextLoadRecoversFromIt)
+{
+    const FailedWrite& c = GetParam();
+    saveDocumentWith(L"stored-token");
+    const std::string stored = readWholeFile(document(Document));
+    const auto folder = linuxPathOf(store.path());
+    ASSERT_TRUE(folder.has_value());
+    ASSERT_EQ(runLinuxShell("cd " + shellQuoted(toNarrowString(*folder)) + " && " + c.makeEntry, 30000), 0);
+    const std::wstring entry = document(L"SETTINGS.PARAMS");
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.share != 0) {
+        held = CreateFileW(entry.c_str(), GENERIC_READ, c.share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+    saveDocumentWith(L"newer-token");
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+
+    std::vector<std::string> expected = { "Error occurred while saving " + narrowDocument(Document) };
+    if (c.cleanupLine != nullptr)
+        expected.push_back(std::string("`anonymous-namespace'::saveToEncryptedFile ") + c.cleanupLine + " "
+                           + narrowDocument(Document));
+    EXPECT_TRUE(logHasInOrder(expected)) << logText();
+    Names files = c.filesAfterSave;
+    files.push_back(Backup);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(filesInStore(), files);
+    EXPECT_EQ(readWholeFile(document(Backup)), stored);
+
+    // The next start reads the backup; its first save writes the document and drops the backup.
+    auto restarted = startManager();
+    EXPECT_EQ(restarted->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"stored-token");
+    DeleteFileW(entry.c_str());
+    RemoveDirectoryW(entry.c_str());
+    restarted->saveMainSettings();
+    EXPECT_EQ(startManager()->generalSection().getValue<std::wstring>(SettingsKeys::VpnUserToken), L"stored-token");
+    EXPECT_FALSE(fileExists(document(Backup)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SettingsDocument, FailedWriteOverADocument,
+    ::testing::Values(
+        // A file opened without sharing writes: the write fails and the file is deleted.
+        FailedWrite { "BrokenFileDeleted", "printf foreign > SETTINGS.PARAMS", FILE_SHARE_READ | FILE_SHARE_DELETE,
+                      {}, nullptr },
+        // A folder: neither written nor deleted, so it is moved aside.
+        FailedWrite { "BrokenEntryMovedAside", "mkdir SETTINGS.PARAMS", 0, { Document + L".DeleteMe" }, nullptr },
+        // Neither deleted nor moved while held.
+        FailedWrite { "BrokenFileLeft", "printf foreign > SETTINGS.PARAMS", FILE_SHARE_READ, { L"SETTINGS.PARAMS" },
+                      "Cant remove or move file" }),
+    [](const ::testing::TestParamInfo<FailedWrite>& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsDocumentTest, EmptyDirectoryInTheWayIsRemoved)
 {
