@@ -14,6 +14,11 @@ const char* stateWord(bool enabled)
     return enabled ? "enabled" : "disabled";
 }
 
+std::string alreadyInState(bool enabled)
+{
+    return std::string("Attempting to make logging ") + stateWord(enabled) + " when it is already " + stateWord(enabled);
+}
+
 } // namespace
 
 Logger& Logger::instance()
@@ -57,32 +62,63 @@ bool Logger::isLoggingEnabled()
     return stream.is_open();
 }
 
+void Logger::openLog(bool complainWhenOpen)
+{
+    // Test and open under one hold of the mutex: two threads that both found logging off would
+    // both open the stream, and the second open fails it, after which every line is dropped while
+    // logging reads as on.
+    bool wasOpen = false;
+    bool opened = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wasOpen = stream.is_open();
+        if (!wasOpen) {
+            stream.open(fileName.c_str(), std::ios::out | std::ios::app);
+            opened = stream.is_open();
+        }
+    }
+    if (opened)
+        write("Enabled logging...");
+    else if (wasOpen && complainWhenOpen)
+        write(alreadyInState(true));
+}
+
+void Logger::closeAfterFailure() noexcept
+{
+    try {
+        std::lock_guard<std::mutex> lock(mutex);
+        stream.close();
+    } catch (...) {
+    }
+}
+
+void Logger::ensureLoggingEnabled()
+{
+    try {
+        openLog(false);
+    } catch (...) {
+        closeAfterFailure();
+    }
+}
+
 void Logger::setLoggingEnabled(bool enable)
 {
     try {
-        if (enable == isLoggingEnabled()) {
-            write(std::string("Attempting to make logging ") + stateWord(enable) + " when it is already " + stateWord(enable));
-            return;
-        }
         if (enable) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                stream.open(fileName.c_str(), std::ios::out | std::ios::app);
-            }
-            write("Enabled logging...");
+            openLog(true);
             return;
         }
 #ifndef NIMBAL_LOGGER_ENABLE_ONLY
+        if (!isLoggingEnabled()) {
+            write(alreadyInState(false));
+            return;
+        }
         write("Disabling logging...");
         std::lock_guard<std::mutex> lock(mutex);
         stream.close();
 #endif
     } catch (...) {
-        try {
-            std::lock_guard<std::mutex> lock(mutex);
-            stream.close();
-        } catch (...) {
-        }
+        closeAfterFailure();
     }
 }
 
@@ -141,8 +177,7 @@ LogLine::LogLine(LogLevel level)
     : logger(Logger::instance())
 {
     if (level == LogLevel::Error) {
-        if (!logger.isLoggingEnabled())
-            logger.setLoggingEnabled(true);
+        logger.ensureLoggingEnabled();
         *this << "[ERROR]:\t";
     } else {
         *this << "[INFO]: \t";

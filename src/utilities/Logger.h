@@ -26,6 +26,8 @@ public:
     }
 
     void setLoggingEnabled(bool enable);
+    // Switches logging on unless it is on already, without the complaint of setLoggingEnabled.
+    void ensureLoggingEnabled();
     bool isLoggingEnabled();
     void truncateLogIfNeeded();
 
@@ -40,6 +42,8 @@ private:
     Logger& operator=(const Logger&) = delete;
 
     void writeLine(const std::string& text);
+    void openLog(bool complainWhenOpen);
+    void closeAfterFailure() noexcept;
 
     static void separate(std::string& text)
     {

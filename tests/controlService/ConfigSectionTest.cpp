@@ -3,6 +3,17 @@
 
 #include "settings/ConfigSection.h"
 
+#include "StringHelpers.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <stdexcept>
 #include <thread>
 
 using Lines = std::vector<std::string>;
@@ -154,7 +165,7 @@ TEST_F(ConfigSectionTest, CallerHoldingTheLockErasesSeveralNodesAsOneChange)
     section.setValue(L"Hidden.VpnUser.password", L"secret");
     section.setValue(L"Hidden.VpnUser.token", L"t");
     {
-        std::unique_lock<std::shared_mutex> lock(section.mutex);
+        std::unique_lock<SrwLock> lock(section.mutex);
         for (const wchar_t* key : { L"Hidden.VpnUser.login", L"Hidden.VpnUser.password", L"Hidden.VpnUser.token",
                                     L"Hidden.VpnUser.rememberMe" })
             section.eraseNode(key);
@@ -288,8 +299,10 @@ TEST_F(ConfigSectionTest, SkipHiddenLeavesOutOnlyTheTopLevelHiddenBranch)
 
 TEST_F(ConfigSectionTest, ValueBesideChildrenCannotBeWritten)
 {
-    section.setValue(L"A", L"x");
-    section.setValue(L"A.B", L"y");
+    // No write makes such a tree any more; a subtree put whole still can.
+    ConfigSection::Tree mixed(L"x");
+    mixed.put(L"B", L"y");
+    section.putChild(L"A", mixed);
     EXPECT_EQ(section.toJson(false), L"");
     EXPECT_EQ(section.toJson(true), L"");
     EXPECT_EQ(lines(), (Lines { "Error writing json/xml config:   on line:  0",
@@ -298,9 +311,76 @@ TEST_F(ConfigSectionTest, ValueBesideChildrenCannotBeWritten)
 
 TEST_F(ConfigSectionTest, ValueAtTheRootCannotBeWritten)
 {
-    section.setValue(L"", L"x");
+    section.putChild(L"", ConfigSection::Tree(L"x"));
     EXPECT_EQ(section.toJson(false), L"");
     EXPECT_EQ(lines(), (Lines { "Error writing json/xml config:   on line:  0" }));
+}
+
+class RefusedClientWrite : public SettingsLogFixture, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(RefusedClientWrite, ChangesNothingAndLeavesTheSectionWritable)
+{
+    ConfigSection section(L"x");
+    ASSERT_TRUE(section.loadFromJson(L"{\"Internal\": {\"ovpnRequiredState\": \"false\"}, "
+                                     L"\"Hidden\": {\"VpnUser\": {\"token\": \"t\"}}, \"a\": {\"b\": \"1\"}}"));
+    const std::wstring before = section.toJson(false);
+    EXPECT_FALSE(section.trySetValue(GetParam(), L"value"));
+    EXPECT_EQ(section.toJson(false), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(ConfigSection, RefusedClientWrite,
+                         ::testing::Values(L"", L".", L"a..b", L"a.", L".a", L"a.b.", L"Internal", L"Hidden",
+                                           L"Hidden.VpnUser", L"Internal.ovpnRequiredState.x",
+                                           L"Hidden.VpnUser.token.deeper.still"));
+
+TEST_F(ConfigSectionTest, ClientWritesThatFitAreStored)
+{
+    load(L"{\"Internal\": {\"ovpnRequiredState\": \"false\"}, \"Hidden\": {\"VpnUser\": \"\"}}");
+    EXPECT_TRUE(section.trySetValue(L"Internal.ovpnRequiredState", L"true"));
+    EXPECT_TRUE(section.trySetValue(L"New.branch.key", L"v"));
+    EXPECT_TRUE(section.trySetValue(L"New.branch.empty", L""));
+    // An emptied folder (what the log-out leaves) holds no value: it takes the next login.
+    EXPECT_TRUE(section.trySetValue(L"Hidden.VpnUser.login", L"me@example.com"));
+    EXPECT_EQ(section.getValue<std::wstring>(L"Internal.ovpnRequiredState"), L"true");
+    EXPECT_EQ(section.getValue<std::wstring>(L"New.branch.key"), L"v");
+    EXPECT_EQ(section.listSettings(L"New.branch"), (Keys { L"key", L"empty" }));
+    EXPECT_EQ(section.getValue<std::wstring>(L"Hidden.VpnUser.login"), L"me@example.com");
+    EXPECT_NE(section.toJson(false), L"");
+}
+
+TEST_F(ConfigSectionTest, TheServicesWritesDropWhatAClientLeftInTheirWay)
+{
+    // A client may turn a branch into a setting or a setting into a branch, once it removed them.
+    ASSERT_TRUE(section.trySetValue(L"Internal", L"client text"));
+    ASSERT_TRUE(section.trySetValue(L"Hidden.VpnUser.token.a", L"1"));
+    section.setValue(L"Internal.ovpnRequiredState", true);
+    section.setValue(L"Hidden.VpnUser.token", L"the token");
+    EXPECT_TRUE(section.getValue<bool>(L"Internal.ovpnRequiredState"));
+    EXPECT_EQ(section.getValue<std::wstring>(L"Internal"), L"");
+    EXPECT_EQ(section.getValue<std::wstring>(L"Hidden.VpnUser.token"), L"the token");
+    EXPECT_FALSE(section.hasValue(L"Hidden.VpnUser.token.a"));
+    EXPECT_EQ(section.toJson(false), L"{\n"
+                                     L"    \"Internal\": {\n"
+                                     L"        \"ovpnRequiredState\": \"true\"\n"
+                                     L"    },\n"
+                                     L"    \"Hidden\": {\n"
+                                     L"        \"VpnUser\": {\n"
+                                     L"            \"token\": \"the token\"\n"
+                                     L"        }\n"
+                                     L"    }\n"
+                                     L"}\n");
+    EXPECT_EQ(lines(), (Lines {
+                           "[ERROR]:\t ConfigSection::setValue dropped what a client had stored in the way of "
+                           "Internal.ovpnRequiredState ",
+                           "[ERROR]:\t ConfigSection::setValue dropped what a client had stored in the way of "
+                           "Hidden.VpnUser.token " }));
+}
+
+TEST_F(ConfigSectionTest, TheServicesWritesNeedAWholePath)
+{
+    for (const wchar_t* path : { L"", L"a..b", L"a.", L".a" })
+        EXPECT_THROW(section.setValue(path, L"x"), std::invalid_argument) << toNarrowString(path);
+    EXPECT_EQ(section.toJson(false), L"{\n}\n");
 }
 
 TEST_F(ConfigSectionTest, ConcurrentReadersAndWritersSeeWholeValues)
@@ -326,4 +406,79 @@ TEST_F(ConfigSectionTest, ConcurrentReadersAndWritersSeeWholeValues)
         thread.join();
     for (int w = 0; w < Writers; ++w)
         EXPECT_EQ(section.listSettings(L"Writers.w" + std::to_wstring(w)).size(), static_cast<size_t>(Rounds));
+}
+
+TEST(ConfigSectionLock, ExcludesOtherHoldersFromItsFirstUseOn)
+{
+    // A fresh section's lock first taken by several threads at once, exclusively and shared.
+    constexpr int Rounds = 500;
+    constexpr int Threads = 4;
+    std::atomic<int> overlaps { 0 };
+    for (int round = 0; round < Rounds; ++round) {
+        ConfigSection section(L"x");
+        std::atomic<int> ready { 0 };
+        std::atomic<int> writers { 0 };
+        std::atomic<int> readers { 0 };
+        std::vector<std::thread> threads;
+        for (int t = 0; t < Threads; ++t)
+            threads.emplace_back([&, t] {
+                ++ready;
+                while (ready < Threads) {
+                }
+                if (t % 2 == 0) {
+                    std::unique_lock lock(section.mutex);
+                    if (writers++ != 0 || readers != 0)
+                        ++overlaps;
+                    std::this_thread::yield();
+                    --writers;
+                } else {
+                    std::shared_lock lock(section.mutex);
+                    ++readers;
+                    if (writers != 0)
+                        ++overlaps;
+                    std::this_thread::yield();
+                    --readers;
+                }
+            });
+        for (auto& thread : threads)
+            thread.join();
+    }
+    EXPECT_EQ(overlaps, 0);
+}
+
+TEST(ConfigSectionLock, SharedAndExclusiveHoldsOfManySectionsAtOnceNeverHang)
+{
+    // Two threads holding sections' locks exclusively and one holding them shared, round and round
+    // many sections: the mix that hangs a faulty reader/writer lock within a second or so.
+    constexpr int Sections = 128;
+    std::vector<std::unique_ptr<ConfigSection>> sections;
+    for (int i = 0; i < Sections; ++i)
+        sections.push_back(std::make_unique<ConfigSection>(L"section" + std::to_wstring(i)));
+    std::atomic<int> running { 3 };
+    const auto goRound = [&](bool exclusive) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (unsigned i = 0; std::chrono::steady_clock::now() < end; ++i) {
+            ConfigSection& section = *sections[i % Sections];
+            if (exclusive)
+                std::unique_lock lock(section.mutex);
+            else
+                std::shared_lock lock(section.mutex);
+        }
+        --running;
+    };
+    std::vector<std::thread> threads;
+    threads.emplace_back(goRound, false);
+    threads.emplace_back(goRound, true);
+    threads.emplace_back(goRound, true);
+
+    for (int waited = 0; running > 0 && waited < 60000; waited += 50)
+        Sleep(50);
+    if (running > 0) {
+        // The threads hang inside the lock: nothing can end them but the end of the process.
+        ADD_FAILURE() << running << " of 3 threads still wait for a section's lock after a minute";
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    for (auto& thread : threads)
+        thread.join();
 }

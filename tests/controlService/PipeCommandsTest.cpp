@@ -4,6 +4,8 @@
 #include "api/WinHttpRequest.h"
 #include "settings/SettingsKeys.h"
 
+#include "StringHelpers.h"
+
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
@@ -256,6 +258,31 @@ TEST_F(PipeCommands, TheServersAnswerInTheGeneralSectionCannotBeChangedOverThePi
     expectNoReplyAndServed(request(CMD_SET_SETTING, { L"LastLoginRequestInfo.updateUrl", L"u" }), "user's own");
     EXPECT_EQ(shown(get(L"LastLoginRequestInfo.updateUrl")), hex(stringReply(L"u")));
     EXPECT_EQ(general().getValue<std::wstring>(SettingsKeys::UpdateUrl), L"https://vendor.example/update.exe");
+}
+
+TEST_F(PipeCommands, NamesThatCannotHoldAValueAreIgnoredAndTheSectionsStillSave)
+{
+    general().setValue(SettingsKeys::OvpnRequiredState, false);
+    general().setValue(SettingsKeys::VpnUserToken, L"old-token");
+    const std::wstring before = general().toJson(false);
+    const std::wstring refused[] = { L"", L"Browser..theme", L"Browser.", L"Internal", L"Hidden",
+                                     L"Internal.ovpnRequiredState.x", L"Browser.homePage.deeper" };
+    for (const std::wstring& name : refused) {
+        expectNoReplyAndServed(request(CMD_SET_SETTING, { name, L"value" }), toNarrowString(name).c_str());
+        EXPECT_EQ(countLines("Setting refused, the name cannot hold a value, for  : " + toNarrowString(name)), 1u)
+            << toNarrowString(name);
+    }
+    EXPECT_EQ(general().toJson(false), before);
+    EXPECT_EQ(countLinesBeginning("Setting changed for"), 0u);
+
+    // What is set afterwards reaches the general document, and so does a user's section.
+    expectNoReplyAndServed(request(CMD_SET_SETTING, { SettingsKeys::VpnUserToken, L"new-token" }), "token");
+    expectNoReplyAndServed(request(CMD_SET_USER, { UserA }), "user A");
+    EXPECT_TRUE(contains(decryptedDocument(L"settings.params"), "\"token\": \"new-token\""));
+    expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Browser.theme", L"dark" }), "user's theme");
+    expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Browser", L"value" }), "user's folder");
+    expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Browser.mode", L"compact" }), "user's mode");
+    EXPECT_TRUE(contains(decryptedDocument(L"user." + UserA + L".params"), "\"mode\": \"compact\""));
 }
 
 TEST_F(PipeCommands, TheStoredPasswordIsNotReadBackAndAccountDataNeverReachesTheLog)

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -99,6 +101,39 @@ TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave)
     const std::regex whole("^\\[INFO\\]: \\t thread \\d line \\d+ x{50} $");
     for (size_t i = 1; i < lines.size(); ++i)
         ASSERT_TRUE(std::regex_match(lines[i], whole)) << lines[i];
+}
+
+TEST_F(LoggerTest, ErrorLinesOfManyThreadsAtOnceSwitchLoggingOnOnce)
+{
+    // Logging off, then several threads make their first [ERROR] line at the same moment: one of
+    // them opens the file, and every line of every thread is written, also those that follow.
+    constexpr int Rounds = 100;
+    constexpr int Threads = 8;
+    for (int round = 0; round < Rounds; ++round) {
+        closeLog();
+        std::atomic<int> ready { 0 };
+        std::vector<std::thread> threads;
+        for (int t = 0; t < Threads; ++t)
+            threads.emplace_back([&ready, t] {
+                ++ready;
+                while (ready < Threads) {
+                }
+                LOG_ERROR << "error of thread" << t;
+            });
+        for (auto& thread : threads)
+            thread.join();
+        LOG_INFO << "after round" << round;
+    }
+
+    const Lines lines = logLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Enabled logging..."), Rounds);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Attempting to make logging enabled when it is already enabled"), 0);
+    for (int round = 0; round < Rounds; ++round)
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "[INFO]: \t after round " + std::to_string(round) + " "), 1)
+            << round;
+    for (int t = 0; t < Threads; ++t)
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "[ERROR]:\t error of thread " + std::to_string(t) + " "), Rounds)
+            << t;
 }
 
 // Truncation of the service's log at start.

@@ -79,7 +79,7 @@ void LocalHttpServer::clearAccountCredentials()
 {
     ConfigSection& settings = mainSettings();
     // One change: no reader sees a login without its password.
-    std::unique_lock<std::shared_mutex> lock(settings.mutex);
+    std::unique_lock<SrwLock> lock(settings.mutex);
     for (const wchar_t* key : { SettingsKeys::VpnUserLogin, SettingsKeys::VpnUserPassword, SettingsKeys::VpnUserToken,
                                 SettingsKeys::VpnUserRememberMe })
         settings.eraseNode(key);

@@ -38,6 +38,8 @@ constexpr const char* CredentialsNotFound = "Param \"login\" or \"pass\" not fou
 // Also the reply to a reset request without "email".
 constexpr const char* NameNotFound = "Param \"name\" not found";
 constexpr const char* NameOrValueNotFound = "Param \"name\" or \"value\" not found";
+constexpr const char* NotASettingName =
+    "Param \"name\" can't hold a value: it is empty, has an empty part, names a folder or lies below another setting";
 constexpr const char* ReadOnlySetting = "Settings under \"LastLoginRequestInfo\" can't be changed";
 constexpr const char* AddressEmpty = "Address couldn't be empty";
 constexpr const char* RemoteLoginEmpty = "None of params \"token\", \"lifeTime\" or \"creationtime\" can be empty";

@@ -70,6 +70,12 @@ void LocalHttpServer::setSetting(HttpRequest* request)
         sendText(request, 400, HttpReason::BadRequest, HttpBody::ReadOnlySetting);
         return;
     }
-    mainSettings().setValue(*name, *value);
+    // A value beside children could not be written as JSON, and the general document would not
+    // be saved again.
+    if (!mainSettings().trySetValue(*name, *value)) {
+        LOG_ERROR << "LocalHttpServer::setSetting refused a name that cannot hold a value:" << *name;
+        sendText(request, 400, HttpReason::BadRequest, HttpBody::NotASettingName);
+        return;
+    }
     sendText(request, 200, HttpReason::Ok, HttpBody::Success);
 }

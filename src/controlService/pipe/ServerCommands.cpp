@@ -168,7 +168,12 @@ void CommandsServer::setSetting()
     const std::wstring value = readString();
     if (!mayChange(name))
         return;
-    section->setValue(name, value);
+    // A value beside children could not be written as JSON, and the section would not be saved again.
+    if (!section->trySetValue(name, value)) {
+        Logger::instance().write("Setting refused, the name cannot hold a value, for", toNarrowString(userSid), ":",
+                                 toNarrowString(name));
+        return;
+    }
     Logger::instance().write(PipeLog::SettingChanged, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
                              PipeLog::Assigned, loggedValue(name, value));
     manager->saveConfigSection(userSid);

@@ -8,7 +8,9 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include <mutex>
+#include <shared_mutex>
 #include <sstream>
+#include <stdexcept>
 
 namespace pt = boost::property_tree;
 
@@ -21,6 +23,12 @@ pt::wpath treePath(const std::wstring& path)
 
 const std::wstring HiddenBranch = L"Hidden";
 
+// No node of a JSON document stands for an empty component.
+bool hasEmptyComponent(const std::wstring& path)
+{
+    return path.empty() || path.front() == L'.' || path.back() == L'.' || path.find(L"..") != std::wstring::npos;
+}
+
 } // namespace
 
 ConfigSection::ConfigSection(const std::wstring& path)
@@ -32,7 +40,7 @@ template <typename T>
 T ConfigSection::getValue(const std::wstring& path) const
 {
     try {
-        std::shared_lock<std::shared_mutex> lock(mutex);
+        std::shared_lock<SrwLock> lock(mutex);
         return tree.get_child(treePath(path)).get_value<T>();
     } catch (const pt::ptree_bad_path& error) {
         Logger::instance().write(SettingsLog::GetValueNoPath, toNarrowString(path), SettingsLog::GetValueInTree,
@@ -48,32 +56,76 @@ template int ConfigSection::getValue<int>(const std::wstring&) const;
 template long ConfigSection::getValue<long>(const std::wstring&) const;
 template bool ConfigSection::getValue<bool>(const std::wstring&) const;
 
+bool ConfigSection::obstructed(const std::wstring& path, bool clear)
+{
+    // The walk of put: the first child of each key.
+    bool found = false;
+    pt::wpath remaining = treePath(path);
+    Tree* node = &tree;
+    while (!remaining.empty()) {
+        const auto child = node->find(remaining.reduce());
+        if (child == node->not_found())
+            return found; // the rest of the path is made new
+        node = &child->second;
+        if (!remaining.empty() && !node->data().empty()) {
+            found = true;
+            if (clear)
+                node->data().clear();
+        }
+    }
+    if (!node->empty()) {
+        found = true;
+        if (clear)
+            node->clear();
+    }
+    return found;
+}
+
+template <typename T>
+void ConfigSection::store(const std::wstring& path, const T& value)
+{
+    if (hasEmptyComponent(path))
+        throw std::invalid_argument("ConfigSection::setValue: a setting path has no empty component");
+    std::unique_lock<SrwLock> lock(mutex);
+    if (obstructed(path, true))
+        LOG_ERROR << "ConfigSection::setValue dropped what a client had stored in the way of" << path;
+    tree.put(treePath(path), value);
+}
+
 void ConfigSection::setValue(const std::wstring& path, const std::wstring& value)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
-    tree.put(treePath(path), value);
+    store(path, value);
 }
 
 void ConfigSection::setValue(const std::wstring& path, const wchar_t* value)
 {
-    setValue(path, std::wstring(value));
+    store(path, std::wstring(value));
 }
 
 void ConfigSection::setValue(const std::wstring& path, int value)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
-    tree.put(treePath(path), value);
+    store(path, value);
 }
 
 void ConfigSection::setValue(const std::wstring& path, bool value)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    store(path, value);
+}
+
+bool ConfigSection::trySetValue(const std::wstring& path, const std::wstring& value)
+{
+    if (hasEmptyComponent(path))
+        return false;
+    std::unique_lock<SrwLock> lock(mutex);
+    if (obstructed(path, false))
+        return false;
     tree.put(treePath(path), value);
+    return true;
 }
 
 bool ConfigSection::hasValue(const std::wstring& path) const
 {
-    std::shared_lock<std::shared_mutex> lock(mutex);
+    std::shared_lock<SrwLock> lock(mutex);
     try {
         tree.get_child(treePath(path));
         return true;
@@ -84,7 +136,7 @@ bool ConfigSection::hasValue(const std::wstring& path) const
 
 void ConfigSection::removeValue(const std::wstring& path)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<SrwLock> lock(mutex);
     eraseNode(path);
 }
 
@@ -117,7 +169,7 @@ void ConfigSection::eraseNode(const std::wstring& path)
 
 void ConfigSection::putChild(const std::wstring& path, const Tree& subtree)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::unique_lock<SrwLock> lock(mutex);
     if (path.empty()) {
         tree = subtree;
         return;
@@ -131,7 +183,7 @@ std::vector<std::wstring> ConfigSection::listChildren(const std::wstring& path, 
     std::vector<std::wstring> keys;
     Tree node;
     {
-        std::shared_lock<std::shared_mutex> lock(mutex);
+        std::shared_lock<SrwLock> lock(mutex);
         const auto found = tree.get_child_optional(treePath(path));
         if (!found)
             return keys;
@@ -163,7 +215,7 @@ bool ConfigSection::loadFromJson(const std::wstring& json)
         std::wistringstream text(json);
         Tree loaded;
         pt::read_json(text, loaded);
-        std::unique_lock<std::shared_mutex> lock(mutex);
+        std::unique_lock<SrwLock> lock(mutex);
         tree.swap(loaded);
         return true;
     } catch (const pt::json_parser_error& error) {
@@ -176,7 +228,7 @@ std::wstring ConfigSection::toJson(bool skipHidden) const
 {
     std::wostringstream text;
     try {
-        std::shared_lock<std::shared_mutex> lock(mutex);
+        std::shared_lock<SrwLock> lock(mutex);
         if (!skipHidden) {
             pt::write_json(text, tree);
         } else {

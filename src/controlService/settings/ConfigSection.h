@@ -2,10 +2,11 @@
 // One settings document in memory: a tree of text values addressed by dotted paths, shared by
 // every thread of the service under a reader/writer lock.
 
+#include "SrwLock.h"
+
 #include <boost/property_tree/ptree.hpp>
 
 #include <functional>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,19 @@ public:
     template <typename T>
     T getValue(const std::wstring& path) const;
 
-    // Writes create the missing nodes along the path.
+    // The service's own writes. They create the missing nodes along the path; what a client left
+    // in their way gives way, with an [ERROR] line: a value held by a node of the path, or the
+    // children of the node written. A path with an empty component (the empty path included)
+    // raises std::invalid_argument.
     void setValue(const std::wstring& path, const std::wstring& value);
     void setValue(const std::wstring& path, const wchar_t* value);
     void setValue(const std::wstring& path, int value);
     void setValue(const std::wstring& path, bool value);
+    // A write by a name a client chose. Refused (false, nothing changed) when a value there could
+    // not be written as JSON: a name with an empty component ("", "a..b", "a."), a folder (a node
+    // with children), or a name below a node that holds a value. An emptied folder holds no value
+    // and takes new children.
+    bool trySetValue(const std::wstring& path, const std::wstring& value);
 
     // True for any node at the path, also one with an empty value or one with only children.
     bool hasValue(const std::wstring& path) const;
@@ -51,11 +60,18 @@ public:
     void loadAndDecrypt();
 
     // Held exclusively by callers that erase several nodes as one change.
-    mutable std::shared_mutex mutex;
+    mutable SrwLock mutex;
     const std::wstring filePath;
 
 private:
     friend void saveToEncryptedFile(ConfigSection& section);
+
+    template <typename T>
+    void store(const std::wstring& path, const T& value);
+    // True when a value at the path would stand beside children: a node of the path holds a
+    // value, or the node at the path has children. With `clear`, those are dropped. The caller
+    // holds `mutex` exclusively.
+    bool obstructed(const std::wstring& path, bool clear);
 
     Tree tree;
     // Set when the document was missing and a backup was loaded in its place; the next good save

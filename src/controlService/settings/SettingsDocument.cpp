@@ -1,5 +1,6 @@
 #include "SettingsDocument.h"
 
+#include "AsciiJson.h"
 #include "SettingsLogTexts.h"
 
 #include "Logger.h"
@@ -46,6 +47,14 @@ bool writeFileBytes(const std::wstring& path, const std::string& bytes)
     return !file.fail();
 }
 
+// The JSON text in a document's bytes. Documents of earlier versions hold U+0080..U+00FF as bytes
+// of the ANSI code page, and may hold the escape of an unpaired surrogate, which the reader refuses.
+std::wstring documentJson(const std::string& cipher)
+{
+    const std::string ascii = toAsciiJson(toWideString(decryptString(cipher)));
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 void clearDirectoryInTheWay(const std::wstring& path)
 {
     if (!isDirectory(path))
@@ -70,13 +79,15 @@ void saveToEncryptedFile(ConfigSection& section)
     const std::wstring full = section.toJson(false);
     const std::wstring secure = section.toJson(true);
     if (full.empty()) {
-        // toJson has logged why; an empty document would lose every stored setting.
-        Logger::instance().write(SettingsLog::SaveFunction, SettingsLog::NotSerialisable, toNarrowString(path));
+        // toJson has logged why; an empty document would lose every stored setting. An [ERROR]
+        // line, so that every skipped save is in the log, whether logging is on or not.
+        LOG_ERROR << SettingsLog::SaveFunction << SettingsLog::NotSerialisable << path;
         return;
     }
     Logger::instance().write(SettingsLog::Saving, toNarrowString(path), SettingsLog::WithSecureData,
                              toNarrowString(secure));
-    const std::string cipher = encryptString(toNarrowString(full));
+    // In 7-bit text no character depends on the code page.
+    const std::string cipher = encryptString(toAsciiJson(full));
 
     clearDirectoryInTheWay(path);
 
@@ -115,7 +126,7 @@ void ConfigSection::loadAndDecrypt()
         const std::string bytes = readFileBytes(filePath);
         if (!bytes.empty()) {
             Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(filePath));
-            if (loadFromJson(toWideString(decryptString(bytes)))) {
+            if (loadFromJson(documentJson(bytes))) {
                 loadedFromBackup = false;
                 return;
             }
@@ -132,7 +143,7 @@ void ConfigSection::loadAndDecrypt()
                                      bytes.empty() ? SettingsLog::LoadingBackup : SettingsLog::UnreadableLoadingBackup,
                                      toNarrowString(*backup));
             Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(*backup));
-            if (loadFromJson(toWideString(decryptString(saved)))) {
+            if (loadFromJson(documentJson(saved))) {
                 loadedFromBackup = true;
                 return;
             }

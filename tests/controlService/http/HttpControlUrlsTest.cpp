@@ -2,6 +2,7 @@
 // each one calls, the log lines it writes and the settings it leaves behind.
 #include "HttpServerFixture.h"
 
+#include "http/HttpTexts.h"
 #include "settings/SettingsKeys.h"
 
 #include <functional>
@@ -324,6 +325,23 @@ const std::vector<UrlCase> UrlCases = {
     request("SetCheckinBranchRefused", "setting/set").withHeaders("name: LastLoginRequestInfo\r\nvalue: x\r\n")
         .answers(400, "Bad request", "Settings under \"LastLoginRequestInfo\" can't be changed")
         .removing({ Keys::LastLoginRequestInfo }),
+    // A value beside children: the general document could not be saved again.
+    request("SetFolderRefused", "setting/set").withHeaders("name: Internal\r\nvalue: x\r\n")
+        .stored({ { Keys::OvpnRequiredState, L"false" } })
+        .answers(400, "Bad request", HttpBody::NotASettingName)
+        .logging({ errorLine({ "LocalHttpServer::setSetting refused a name that cannot hold a value:", "Internal" }) })
+        .leaving({ { Keys::OvpnRequiredState, L"false" }, { L"Internal", L"" } }),
+    request("SetBelowASettingRefused", "setting/set").withHeaders("name: Internal.ovpnRequiredState.x\r\nvalue: x\r\n")
+        .stored({ { Keys::OvpnRequiredState, L"false" } })
+        .answers(400, "Bad request", HttpBody::NotASettingName)
+        .leaving({ { Keys::OvpnRequiredState, L"false" } }).removing({ L"Internal.ovpnRequiredState.x" }),
+    request("SetEmptyNameRefused", "setting/set").withHeaders("name:\r\nvalue: x\r\n")
+        .answers(400, "Bad request", HttpBody::NotASettingName),
+    request("SetEmptyPartRefused", "setting/set").withHeaders("name: Test..a\r\nvalue: x\r\n")
+        .answers(400, "Bad request", HttpBody::NotASettingName).removing({ L"Test" }),
+    request("SetUnderAnEmptiedFolder", "setting/set").withHeaders("name: Test.folder.key\r\nvalue: x\r\n")
+        .stored({ { L"Test.folder", L"" } })
+        .answers(200, "OK", "Success").leaving({ { L"Test.folder.key", L"x" } }),
     request("SetSimilarBranch", "setting/set").withHeaders("name: LastLoginRequestInfoCopy.a\r\nvalue: x\r\n")
         .answers(200, "OK", "Success").leaving({ { L"LastLoginRequestInfoCopy.a", L"x" } }),
 

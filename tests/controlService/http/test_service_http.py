@@ -52,6 +52,9 @@ BAD_SERVER_ID = ('Bad server id: only letters, digits, "-", "_" and "." are allo
                  'name a device (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9), and it may have at most 128 '
                  'characters')
 
+NOT_A_SETTING_NAME = ('Param "name" can\'t hold a value: it is empty, has an empty part, names a folder or lies '
+                      'below another setting')
+
 SERVICE_EXE = None
 
 
@@ -511,6 +514,24 @@ class SettingTest(ControlServerCase):
         # A branch that only begins with the same letters is an ordinary one.
         self.set_setting("LastLoginRequestInfoCopy.key", "mine")
         self.assertEqual(self.setting("LastLoginRequestInfoCopy.key"), "mine")
+
+    def test_name_that_cannot_hold_a_value_is_refused_and_later_settings_are_saved(self):
+        self.set_setting("Hidden.VpnUser.token", "before-refusals")
+        self.set_setting("HttpRoad.leaf", "kept")
+        # (An empty name is not among them: this client writes "name: " with a blank, and Wine's HTTP
+        # Server API never hands on a request whose header value is only white space.)
+        for name in ("Internal", "Hidden", "HttpRoad..a", "HttpRoad.", ".HttpRoad", "Internal.ovpnRequiredState.x",
+                     "HttpRoad.leaf.below"):
+            with self.subTest(name=name):
+                self.assertReply(self.post("/setting/set", headers=[("name", name), ("value", "refused")]),
+                                 400, "Bad request", NOT_A_SETTING_NAME)
+        self.assertEqual(self.setting("HttpRoad.leaf"), "kept")
+        # A refused write leaves the general document saveable: what is set afterwards is saved.
+        self.set_setting("Hidden.VpnUser.token", "after-refusals")
+        saved = self.saved_document()
+        self.assertEqual(stored_vpn_user(saved).get("token"), "after-refusals")
+        self.assertEqual(saved["HttpRoad"]["leaf"], "kept")
+        self.assertIsInstance(saved["Internal"], dict)
 
     def test_stored_password_is_answered_empty(self):
         self.set_setting("Hidden.VpnUser.password", "hidden-pass")
