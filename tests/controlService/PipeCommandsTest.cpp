@@ -4,6 +4,8 @@
 #include "api/WinHttpRequest.h"
 #include "settings/SettingsKeys.h"
 
+#include "StringHelpers.h"
+
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
@@ -265,6 +267,44 @@ TEST_F(PipeCommands, TheStoredPasswordIsNotReadBackAndAccountDataNeverReachesThe
         EXPECT_FALSE(contains(log, secret)) << secret;
     EXPECT_EQ(countLines("Setting requested for  : Hidden.VpnUser.password == <!!!-MISSING_SETTING-!!!>"), 1u);
     EXPECT_EQ(countLines("Setting changed for  : Hidden.VpnUser.token := <hidden>"), 1u);
+}
+
+TEST_F(PipeCommands, NoAliasReadsTheStoredPasswordAndNoNameWithAnEmptyComponentIsRead)
+{
+    general().setValue(SettingsKeys::VpnUserPassword, L"general-secret");
+    general().setValue(L"Odd..key", L"odd");
+    struct NameCase {
+        const wchar_t* name;
+        Bytes reply;
+    };
+    const NameCase inGeneral[] = {
+        { L"Hidden.VpnUser.password", AbsentField },
+        { L"Hidden.VpnUser.password.", AbsentField },
+        { L"Hidden.VpnUser.password..", AbsentField },
+        { L"Hidden..VpnUser.password", AbsentField },
+        { L".Hidden.VpnUser.password", AbsentField },
+        // Keys are compared with their case: these name other, missing settings.
+        { L"Hidden.VpnUser.Password", AbsentField },
+        { L"HIDDEN.VPNUSER.PASSWORD", AbsentField },
+        { L"Browser.homePage", stringReply(L"https://start.example") },
+        { L"Browser.homePage.", AbsentField },
+        { L"Browser..homePage", AbsentField },
+        { L"Odd..key", AbsentField },
+        { L".", AbsentField },
+    };
+    for (const NameCase& c : inGeneral)
+        EXPECT_EQ(shown(get(c.name)), hex(c.reply)) << toNarrowString(c.name);
+
+    // In a user's own section the password is that user's to read, and only by its own name.
+    expectNoReplyAndServed(request(CMD_SET_USER, { UserA }), "user A");
+    expectNoReplyAndServed(request(CMD_SET_SETTING, { SettingsKeys::VpnUserPassword, L"own-secret" }), "own password");
+    const NameCase inOwn[] = {
+        { L"Hidden.VpnUser.password", stringReply(L"own-secret") },
+        { L"Hidden.VpnUser.password.", AbsentField },
+        { L"Hidden..VpnUser.password", AbsentField },
+    };
+    for (const NameCase& c : inOwn)
+        EXPECT_EQ(shown(get(c.name)), hex(c.reply)) << toNarrowString(c.name);
 }
 
 TEST_F(PipeCommands, WithoutASectionTheSettingsCommandsAnswerEmptyAndChangeNothing)

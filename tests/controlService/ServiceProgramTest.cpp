@@ -200,6 +200,30 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     EXPECT_TRUE(logHasInOrder({ "Client connected, server_id= 0", "Client disconnected", "Closing section", "End of communicate" }));
 }
 
+TEST_F(RunningService, NoAliasOfTheStoredPasswordIsReadOverThePipe)
+{
+    PipeConnection client(CommandsPipeName);
+    ASSERT_TRUE(client.connected());
+    EXPECT_EQ(silentThenState(client, request(CMD_SET_SETTING, { L"Hidden.VpnUser.password", L"pipe-secret" })), "00");
+    EXPECT_EQ(silentThenState(client, request(CMD_SET_SETTING, { L"Browser.homePage", L"https://start.example" })), "00");
+    const struct { const wchar_t* name; Bytes reply; } cases[] = {
+        { L"Hidden.VpnUser.password", AbsentField },
+        { L"Hidden.VpnUser.password.", AbsentField },
+        { L"Hidden.VpnUser.password..", AbsentField },
+        { L"Hidden..VpnUser.password", AbsentField },
+        { L".Hidden.VpnUser.password", AbsentField },
+        { L"Hidden.VpnUser.Password", AbsentField },
+        { L"Browser.homePage", stringReply(L"https://start.example") },
+        { L"Browser.homePage.", AbsentField },
+        { L"Browser..homePage", AbsentField },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(settingOverPipe(client, c.name), hex(c.reply)) << toNarrowString(c.name);
+    client.close();
+    ASSERT_TRUE(logGets("End of communicate"));
+    EXPECT_TRUE(contains(document(L"settings.params"), "pipe-secret"));
+}
+
 TEST_F(RunningService, EightClientsAtOnceEachGetTheirOwnRepliesInOrder)
 {
     constexpr int Clients = 8;

@@ -6,6 +6,7 @@
 
 #include "IConfigSectionManager.h"
 #include "settings/ConfigSection.h"
+#include "settings/SettingPath.h"
 #include "settings/SettingsKeys.h"
 
 #include "Logger.h"
@@ -113,8 +114,10 @@ void CommandsServer::runCommand(std::uint8_t code)
 void CommandsServer::getSetting()
 {
     const std::wstring name = readString();
-    // Every user of the machine reads the general section; the stored password is nobody's to read back.
-    const bool readable = section != nullptr && !(inGeneralSection() && name == SettingsKeys::VpnUserPassword);
+    // Every user of the machine reads the general section; the stored password is nobody's to read
+    // back, by its name or an alias of it. A name that names no setting reads as a missing one.
+    const SettingPath path(name);
+    const bool readable = section != nullptr && path.wellFormed() && !(inGeneralSection() && path.isPassword());
     std::wstring value;
     buffer.startMessage();
     if (readable && section->hasValue(name)) {
