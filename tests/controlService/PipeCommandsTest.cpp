@@ -1,7 +1,10 @@
 // Every command of the service's pipe, request and reply to the byte, over recorded operations.
+#include "ChildProcess.h"
+#include "NonAdministratorToken.h"
 #include "PipeServerFixture.h"
 
 #include "api/WinHttpRequest.h"
+#include "pipe/PipeClientIdentity.h"
 #include "settings/SettingsKeys.h"
 
 #include "StringHelpers.h"
@@ -31,6 +34,13 @@ struct SilentCase {
 bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+UniqueHandle processToken()
+{
+    UniqueHandle token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put());
+    return token;
 }
 
 } // namespace
@@ -213,6 +223,74 @@ TEST_F(PipeCommands, AMalformedSidKeepsThePreviousUser)
     client.reset();
     ASSERT_TRUE(logGets("End of communicate"));
     EXPECT_EQ(operations->calls(), std::vector<std::wstring> { L"saveUserAndMainSettings(" + UserA + L")" });
+}
+
+TEST_F(PipeCommands, AnAdministratorClientMayNameEveryUser)
+{
+    // Wine runs this program, the pipe client, as an elevated administrator (in process, Wine
+    // hands the pipe server the token of its own process, the client's here).
+    const UniqueHandle token = processToken();
+    const std::optional<PipeClientIdentity> self = tokenIdentity(token.get());
+    ASSERT_TRUE(self);
+    ASSERT_TRUE(self->privileged);
+    for (const std::wstring& sid : { UserA, self->userSid, UserB }) {
+        expectNoReplyAndServed(request(CMD_SET_USER, { sid }), "set user");
+        expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Probe.owner", sid }), "set for the user");
+        EXPECT_EQ(operations->store.getConfigUser(sid)->getValue<std::wstring>(L"Probe.owner"), sid);
+    }
+    EXPECT_EQ(countLinesBeginning("SetUser refused"), 0u);
+}
+
+// Run by the next test, in a child process of this program whose token is no administrator's:
+// the pipe server in process sees that token as the client's, under Wine as on Windows.
+TEST_F(PipeCommands, DISABLED_AClientThatIsNoAdministratorNamesOnlyItsOwnUser)
+{
+    const UniqueHandle token = processToken();
+    const std::optional<PipeClientIdentity> self = tokenIdentity(token.get());
+    ASSERT_TRUE(self);
+    ASSERT_FALSE(self->privileged);
+    const std::wstring& own = self->userSid;
+    const struct {
+        const char* what;
+        std::wstring sid;
+        std::wstring usedSection;  // "" for the general one
+    } cases[] = {
+        { "another user, from the general section", UserA, L"" },
+        { "its own user", own, own },
+        { "another user, from its own section", UserB, own },
+        { "its own user once more", own, own },
+        { "the general section", L"", L"" },
+        { "another user again", UserA, L"" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectNoReplyAndServed(request(CMD_SET_USER, { c.sid }), c.what);
+        expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Probe.case", toWideString(c.what) }), c.what);
+        EXPECT_EQ(operations->store.getConfigUser(c.usedSection)->getValue<std::wstring>(L"Probe.case"),
+                  toWideString(c.what));
+    }
+    EXPECT_EQ(filesInStore(), (std::vector<std::wstring> { L"settings.params", L"user." + own + L".params" }));
+    EXPECT_EQ(countLines("SetUser refused, keeping the previous user: the pipe client may name only itself, "
+                         + toNarrowString(own)),
+              3u);
+    // Neither the other users' documents nor their sections were touched.
+    for (const std::wstring& other : { UserA, UserB })
+        EXPECT_EQ(countLines("getConfigUser(\"" + toNarrowString(other) + "\")"), 0u) << toNarrowString(other);
+}
+
+TEST(PipeClientRights, AClientThatIsNoAdministratorNamesOnlyItsOwnUser)
+{
+    const UniqueHandle token = nonAdministratorToken();
+    ASSERT_TRUE(token);
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    const ChildResult child = runChild(quoted(self) + L" --gtest_also_run_disabled_tests "
+                                                      L"--gtest_filter=PipeCommands.DISABLED_AClientThatIsNoAdministrator*",
+                                       std::string(), 120000, token.get());
+    ASSERT_TRUE(child.started);
+    EXPECT_FALSE(child.timedOut);
+    EXPECT_EQ(child.exitCode, 0u) << child.output;
+    EXPECT_NE(child.output.find("[  PASSED  ] 1 test."), std::string::npos) << child.output;
 }
 
 TEST_F(PipeCommands, TheServersAnswerInTheGeneralSectionCannotBeChangedOverThePipe)

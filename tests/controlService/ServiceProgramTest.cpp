@@ -3,6 +3,7 @@
 #include "OvpnConfigFolder.h"
 #include "PipeTestClient.h"
 
+#include "pipe/PipeClientIdentity.h"
 #include "settings/RegistryGuid.h"
 
 #include "CommandsClient.h"
@@ -222,6 +223,34 @@ TEST_F(RunningService, NoAliasOfTheStoredPasswordIsReadOverThePipe)
     client.close();
     ASSERT_TRUE(logGets("End of communicate"));
     EXPECT_TRUE(contains(document(L"settings.params"), "pipe-secret"));
+}
+
+TEST_F(RunningService, SetUserTakesTheClientsOwnUserAndAnAdministratorsNamingOfAnother)
+{
+    // Wine runs every program as the same elevated administrator, and hands the pipe server its
+    // own token for every client: the service sees this client as that administrator. A client
+    // that is no administrator is shown refused in process (PipeCommandsTest).
+    UniqueHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put()));
+    const std::optional<PipeClientIdentity> self = tokenIdentity(token.get());
+    ASSERT_TRUE(self);
+    ASSERT_TRUE(self->privileged);
+    ASSERT_TRUE(checkinSaved());
+
+    PipeConnection client(CommandsPipeName);
+    ASSERT_TRUE(client.connected());
+    for (const std::wstring& sid : { self->userSid, User }) {
+        SCOPED_TRACE(toNarrowString(sid));
+        EXPECT_EQ(silentThenState(client, request(CMD_SET_USER, { sid })), "00");
+        EXPECT_EQ(silentThenState(client, request(CMD_SET_SETTING, { L"Probe.owner", sid })), "00");
+        EXPECT_EQ(settingOverPipe(client, L"Probe.owner"), hex(stringReply(sid)));
+        EXPECT_TRUE(contains(document(L"user." + sid + L".params"), "\"owner\": \"" + toNarrowString(sid) + "\""));
+    }
+    EXPECT_EQ(silentThenState(client, request(CMD_SET_USER, { L"" })), "00");
+    EXPECT_EQ(settingOverPipe(client, L"Probe.owner"), "FF FF FF FF");
+    const auto lines = logLines();
+    EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
+                             [](const std::string& line) { return line.rfind("SetUser refused", 0) == 0; }));
 }
 
 TEST_F(RunningService, EightClientsAtOnceEachGetTheirOwnRepliesInOrder)

@@ -53,6 +53,8 @@ private:
     void listChildren(bool folders);
     void removeSetting();
     void setUser();
+    // False, with the reason logged, when the client may not use the settings of that user.
+    bool clientMayActFor(const std::wstring& sid);
     void launchApp();
     void replyByte(std::uint8_t value);
     void replyString(const std::wstring& value);

@@ -1,6 +1,7 @@
 // The commands of one pipe connection: what each request code reads, does and answers.
 #include "CommandsServer.h"
 
+#include "PipeClientIdentity.h"
 #include "PipeClientLaunch.h"
 #include "PipeLogTexts.h"
 
@@ -190,6 +191,8 @@ void CommandsServer::setUser()
 {
     const std::wstring sid = readString();
     manager->saveUserAndMainSettings(userSid);
+    if (!clientMayActFor(sid))
+        return;
     const std::wstring previous = std::exchange(userSid, sid);
     Logger::instance().write(PipeLog::SetUserCalled, toNarrowString(sid));
     ConfigSection* const next = manager->getConfigUser(sid);
@@ -200,6 +203,29 @@ void CommandsServer::setUser()
         return;
     }
     section = next;
+}
+
+bool CommandsServer::clientMayActFor(const std::wstring& sid)
+{
+    if (sid.empty())
+        return true;
+    // A user's section holds that user's settings, a password among them: the client's token
+    // decides, not the SID it names.
+    const UniqueHandle token = pipeClientToken(pipe.get());
+    const std::optional<PipeClientIdentity> client = token ? tokenIdentity(token.get()) : std::nullopt;
+    if (!client) {
+        const DWORD error = GetLastError();
+        Logger::instance().write("SetUser refused, keeping the previous user: no identity of the pipe client, error",
+                                 error);
+        return false;
+    }
+    if (!mayActFor(*client, sid)) {
+        // The SID asked for is the client's text: only the one its token gives is logged.
+        Logger::instance().write("SetUser refused, keeping the previous user: the pipe client may name only itself,",
+                                 toNarrowString(client->userSid));
+        return false;
+    }
+    return true;
 }
 
 void CommandsServer::launchApp()
