@@ -4,6 +4,8 @@
 #include "settings/ConfigManager.h"
 #include "settings/GlobalPaths.h"
 
+#include "StringHelpers.h"
+
 #include <thread>
 
 using Names = std::vector<std::wstring>;
@@ -101,6 +103,8 @@ TEST_P(MalformedSid, IsRefusedAndCreatesNoSectionAndNoFile)
     const std::wstring sid = GetParam();
     EXPECT_EQ(manager.getConfigUser(sid), nullptr);
     EXPECT_EQ(countLines("ConfigManager::getConfigUser refused malformed sid"), 1u);
+    // Refused before it is logged: a line break in it cannot make a line of its own.
+    EXPECT_EQ(logText().find(toNarrowString(sid)), std::string::npos) << logText();
     manager.saveConfigSection(sid);
     manager.saveUsersConfigurations();
     // Only the general document: no user file, inside the folder or beside it.
@@ -113,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(ConfigManager, MalformedSid,
                          ::testing::Values(L"..\\..\\x", L"S-1-5-18\\..\\..\\x", L"S-1-5-18/../x", L"S-1-",
                                            L"S-1-5-", L"S-1-5--18", L"s-1-5-18", L"S-2-5-18", L"S-1-5-18 ",
                                            L" S-1-5-18", L"S-1-5-1a", L"S-1-5-18.x", L"S-1", L"S-1-5-18\n",
-                                           L"C:\\Windows\\x"));
+                                           L"C:\\Windows\\x", L"S-1-5-18\r\n2016-01-01 00:00:00:\tforged line"));
 
 TEST(SidText, WellFormedSidsAreAccepted)
 {

@@ -208,16 +208,28 @@ TEST_F(PipeCommands, SettingAnotherUserSavesThePreviousOneFirst)
     EXPECT_EQ(shown(get(L"Browser.theme")), hex(AbsentField));
 }
 
-TEST_F(PipeCommands, AMalformedSidKeepsThePreviousUser)
+TEST_F(PipeCommands, AMalformedSidKeepsThePreviousUserAndIsNeverLogged)
 {
     expectNoReplyAndServed(request(CMD_SET_USER, { UserA }), "user A");
     expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Browser.theme", L"a" }), "set for A");
-    expectNoReplyAndServed(request(CMD_SET_USER, { L"..\\settings" }), "malformed sid");
-    EXPECT_EQ(shown(get(L"Browser.theme")), hex(stringReply(L"a")));
+    const std::wstring malformed[] = {
+        L"..\\settings",
+        L"S-1-5-21-1\r\n2016-01-01 00:00:00:\t[ERROR]:\tforged line",
+        L"S-1-5-21-1\nforged line",
+        L"S-1-5-21-1 ",
+    };
+    for (const std::wstring& sid : malformed) {
+        SCOPED_TRACE(toNarrowString(sid));
+        expectNoReplyAndServed(request(CMD_SET_USER, { sid }), "malformed sid");
+        EXPECT_EQ(shown(get(L"Browser.theme")), hex(stringReply(L"a")));
+    }
     expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Browser.theme", L"b" }), "set again");
     EXPECT_TRUE(contains(decryptedDocument(L"user." + UserA + L".params"), "\"b\""));
     EXPECT_EQ(filesInStore(), (std::vector<std::wstring> { L"settings.params", L"user." + UserA + L".params" }));
-    EXPECT_EQ(countLines("SetUser refused, keeping the previous user, for ..\\settings"), 1u);
+    EXPECT_EQ(countLines("SetUser refused, keeping the previous user: the text sent is no SID"), 4u);
+    const std::string log = logText();
+    EXPECT_FALSE(contains(log, "..\\settings")) << log;
+    EXPECT_FALSE(contains(log, "forged")) << log;
 
     operations->forgetCalls();
     client.reset();
@@ -270,8 +282,8 @@ TEST_F(PipeCommands, DISABLED_AClientThatIsNoAdministratorNamesOnlyItsOwnUser)
                   toWideString(c.what));
     }
     EXPECT_EQ(filesInStore(), (std::vector<std::wstring> { L"settings.params", L"user." + own + L".params" }));
-    EXPECT_EQ(countLines("SetUser refused, keeping the previous user: the pipe client may name only itself, "
-                         + toNarrowString(own)),
+    EXPECT_EQ(countLinesBeginning("SetUser refused, keeping the previous user: the pipe client " + toNarrowString(own)
+                                  + " may name only itself, not S-1-5-21-100-200-300-100"),
               3u);
     // Neither the other users' documents nor their sections were touched.
     for (const std::wstring& other : { UserA, UserB })
@@ -407,7 +419,8 @@ TEST_F(PipeCommands, WithoutASectionTheSettingsCommandsAnswerEmptyAndChangeNothi
 
     EXPECT_EQ(general().getValue<std::wstring>(L"Browser.homePage"), L"https://start.example");
     EXPECT_TRUE(general().hasValue(L"Browser.empty"));
-    EXPECT_EQ(countLinesBeginning("No settings section for the request, server_id="), 6u);
+    // Five commands, and the switch to a user that the store gives no section for.
+    EXPECT_EQ(countLinesBeginning("No settings section for the request, server_id="), 7u);
 }
 
 TEST_F(PipeCommands, AnOperationThatThrowsIsLoggedAndTheConnectionGoesOn)

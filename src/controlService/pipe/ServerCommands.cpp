@@ -6,6 +6,7 @@
 #include "PipeLogTexts.h"
 
 #include "IConfigSectionManager.h"
+#include "settings/ConfigManager.h"
 #include "settings/ConfigSection.h"
 #include "settings/SettingPath.h"
 #include "settings/SettingsKeys.h"
@@ -191,17 +192,21 @@ void CommandsServer::setUser()
 {
     const std::wstring sid = readString();
     manager->saveUserAndMainSettings(userSid);
+    // The text goes into log lines and a file name: nothing but a SID goes further.
+    if (!sid.empty() && !isWellFormedSid(sid)) {
+        Logger::instance().write("SetUser refused, keeping the previous user: the text sent is no SID");
+        return;
+    }
     if (!clientMayActFor(sid))
         return;
-    const std::wstring previous = std::exchange(userSid, sid);
     Logger::instance().write(PipeLog::SetUserCalled, toNarrowString(sid));
     ConfigSection* const next = manager->getConfigUser(sid);
     if (next == nullptr) {
-        // A text that is no SID names no section: the connection stays with its user.
-        userSid = previous;
-        Logger::instance().write(PipeLog::SetUserRefused, toNarrowString(sid));
+        // The store gave no section: the connection stays with its user.
+        Logger::instance().write(PipeLog::NoSection, serverId);
         return;
     }
+    userSid = sid;
     section = next;
 }
 
@@ -220,9 +225,8 @@ bool CommandsServer::clientMayActFor(const std::wstring& sid)
         return false;
     }
     if (!mayActFor(*client, sid)) {
-        // The SID asked for is the client's text: only the one its token gives is logged.
-        Logger::instance().write("SetUser refused, keeping the previous user: the pipe client may name only itself,",
-                                 toNarrowString(client->userSid));
+        Logger::instance().write("SetUser refused, keeping the previous user: the pipe client",
+                                 toNarrowString(client->userSid), "may name only itself, not", toNarrowString(sid));
         return false;
     }
     return true;

@@ -54,15 +54,15 @@ ConfigSection& mainSettings()
 
 ConfigSection* ConfigManager::getConfigUser(const std::wstring& sid)
 {
+    // The SID becomes part of a log line and of a file name: nothing but a SID may reach them.
+    if (!sid.empty() && !isWellFormedSid(sid)) {
+        Logger::instance().write(SettingsLog::MalformedSid);
+        return nullptr;
+    }
     Logger::instance().write(SettingsLog::GetConfigUserOpen, toNarrowString(sid), SettingsLog::GetConfigUserClose);
     if (sid.empty()) {
         Logger::instance().write(SettingsLog::EmptySidGeneral);
         return &general;
-    }
-    // The SID becomes part of a file name: nothing but a SID may reach it.
-    if (!isWellFormedSid(sid)) {
-        Logger::instance().write(SettingsLog::MalformedSid);
-        return nullptr;
     }
 
     std::lock_guard<std::mutex> lock(mutex);
