@@ -82,7 +82,8 @@ std::optional<PipeClientIdentity> tokenIdentity(HANDLE token)
 bool isLocalSystemToken(HANDLE token)
 {
     const std::vector<BYTE> user = tokenUser(token);
-    return !user.empty() && IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid);
+    return !user.empty()
+        && IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid);
 }
 
 bool mayActFor(const PipeClientIdentity& client, const std::wstring& sid)
