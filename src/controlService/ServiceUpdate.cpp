@@ -3,6 +3,7 @@
 
 #include "ProductVersion.h"
 #include "settings/ConfigManager.h"
+#include "settings/GlobalPaths.h"
 #include "settings/SettingsKeys.h"
 #include "update/UpdateFilePath.h"
 #include "update/UpdateTexts.h"
@@ -97,6 +98,10 @@ void ZazozeControlService::update()
         return;
     }
     const std::wstring path = makeUpdateFilePath(url);
+    if (path.empty()) {
+        log.write("Update not downloaded: no new folder for it in", toNarrowString(TempPath));
+        return;
+    }
     if (!updDownloader.downloadFile(url, path)) {
         log.write(NotDownloaded);
         return;

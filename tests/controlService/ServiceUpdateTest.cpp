@@ -6,6 +6,7 @@
 #include "MockApi.h"
 #include "SettingsLogFixture.h"
 #include "TempFolder.h"
+#include "UpdateFolderFacts.h"
 
 #include "ZazozeControlService.h"
 #include "settings/ConfigManager.h"
@@ -29,17 +30,7 @@ const std::wstring GeneralDocument = AppdataPath + L"settings.params";
 const std::string Stopped = "Stop  ZazozeControlService::updateAsynchronously";
 const std::wstring OtherVersion = L"1.2.0.1";
 
-// Another temporary folder for the downloads, for as long as the owner lives.
-class TempPathSwap {
-public:
-    explicit TempPathSwap(const std::wstring& folder) : saved_(TempPath) { TempPath = folder; }
-    ~TempPathSwap() { TempPath = saved_; }
-    TempPathSwap(const TempPathSwap&) = delete;
-    TempPathSwap& operator=(const TempPathSwap&) = delete;
-
-private:
-    std::wstring saved_;
-};
+using update_folder::TempPathSwap;
 
 } // namespace
 
@@ -185,6 +176,28 @@ TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
         EXPECT_EQ(readWholeFile(path), installer);
         EXPECT_EQ(recordedCommandLine(path), "\"" + toNarrowString(path) + "\"" + c.switches);
         EXPECT_EQ(count("Update launched ok"), i + 1);
+    }
+}
+
+TEST_F(ServiceUpdate, TheInstallerCanBeChangedOnlyBySystemAndAdministrators)
+{
+    mock.serveDownload("setup", 200, installer);
+    // In the user's session the installer is opened to Everyone, to read and run only.
+    for (const wchar_t* type : { L"silent", L"" }) {
+        SCOPED_TRACE(toNarrowString(type));
+        offer(OtherVersion, type, mock.downloadUrl(L"setup"));
+        const size_t before = count(Stopped);
+        EXPECT_TRUE(service.runUpdate());
+        ASSERT_TRUE(logGets(Stopped, before + 1));
+        const std::vector<std::wstring> paths = downloadPaths();
+        ASSERT_FALSE(paths.empty());
+        ASSERT_FALSE(recordedCommandLine(paths.back()).empty());
+        for (const std::wstring& path : { folderOf(paths.back()), paths.back() }) {
+            const update_folder::Access access = update_folder::accessOf(path);
+            ASSERT_TRUE(access.read) << toNarrowString(path);
+            EXPECT_TRUE(update_folder::onlyAdministratorsChange(access)) << toNarrowString(path);
+            EXPECT_FALSE(update_folder::changes(access.everyone)) << toNarrowString(path) << std::hex << access.everyone;
+        }
     }
 }
 

@@ -1,0 +1,131 @@
+// The installed service's update, offered by the check-in at its start: where it puts the
+// installer it downloads from the mock API, and who could change it there before it runs as
+// LocalSystem.
+#include "InstalledServiceFixture.h"
+#include "UpdateFolderFacts.h"
+
+#include "settings/GlobalPaths.h"
+
+#include "ChildProcess.h"
+#include "StringHelpers.h"
+
+#include <regex>
+
+namespace {
+
+const std::string DownloadPath = "/download/setup";
+
+// Anyone may write to a folder planted like this: what a local user could have prepared.
+bool plantOpenFolder(const std::wstring& folder)
+{
+    if (!CreateDirectoryW(folder.c_str(), nullptr))
+        return false;
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof everyone;
+    if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size))
+        return false;
+    EXPLICIT_ACCESSW entry {};
+    entry.grfAccessPermissions = GENERIC_ALL;
+    entry.grfAccessMode = SET_ACCESS;
+    entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entry.Trustee.ptstrName = static_cast<LPWSTR>(static_cast<PSID>(everyone));
+    PACL acl = nullptr;
+    if (SetEntriesInAclW(1, &entry, nullptr, &acl) != ERROR_SUCCESS)
+        return false;
+    const DWORD set = SetNamedSecurityInfoW(const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT,
+                                            DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr);
+    LocalFree(acl);
+    return set == ERROR_SUCCESS;
+}
+
+void removeFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+        while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+} // namespace
+
+// A check-in reply that offers a silent update of another version, with the stand-in installer
+// served for it.
+class OfferedUpdate : public InstalledService {
+protected:
+    virtual const wchar_t* scheme() const { return L"https"; }
+
+    void scriptMock() override
+    {
+        url = mock.downloadUrl(L"setup", scheme());
+        mock.serveDownload("setup", 200, readWholeFile(hostPath(NIMBAL_INSTALLER_PROBE_EXE)));
+        mock.setReply(CheckinPath, 200,
+                      R"({"status":true,"version":"1.2.0.1","updateType":"silent","updateUrl":")" + toNarrowString(url)
+                          + R"(","updateRequestInterval":86400})");
+        // Every folder name the clock would foretell for the next minute, planted open to all.
+        const std::time_t now = std::time(nullptr);
+        for (std::time_t second = now - 5; second <= now + 60; ++second) {
+            const std::wstring folder = TempPath + update_folder::timeSeededFolderName(second);
+            if (plantOpenFolder(folder))
+                planted.push_back(folder);
+        }
+    }
+    void TearDown() override
+    {
+        InstalledService::TearDown();
+        for (const std::wstring& path : downloads()) {
+            for (int i = 0; i < 200 && fileExists(path) && !DeleteFileW(path.c_str()); ++i)
+                Sleep(10);
+            removeFolder(folderOf(path));
+        }
+        for (const std::wstring& folder : planted)
+            removeFolder(folder);
+    }
+
+    // The paths the service downloaded to, from its log.
+    static std::vector<std::wstring> downloads()
+    {
+        static const std::regex line("Downloading file ' (.*) ' from ' (.*) '");
+        std::vector<std::wstring> paths;
+        std::smatch match;
+        for (const std::string& entry : logLines())
+            if (std::regex_match(entry, match, line))
+                paths.push_back(toWideString(match[1]));
+        return paths;
+    }
+
+    std::wstring url;
+    std::vector<std::wstring> planted;
+};
+
+TEST_F(OfferedUpdate, TheInstallerGoesToANewFolderThatOnlySystemAndAdministratorsCanChange)
+{
+    ASSERT_FALSE(planted.empty());
+    ASSERT_TRUE(logGets("Update launched ok"));
+    const std::vector<std::wstring> paths = downloads();
+    ASSERT_EQ(paths.size(), 1u);
+    const std::wstring& path = paths[0];
+    // Under Wine the service's temporary folder is this program's, where the folders were planted.
+    ASSERT_EQ(path.compare(0, TempPath.size(), TempPath), 0) << toNarrowString(path);
+    EXPECT_TRUE(std::regex_match(path.substr(TempPath.size()), std::wregex(L"[0-9a-f]+\\\\setup\\.exe")))
+        << toNarrowString(path);
+    const std::wstring folder = folderOf(path);
+    for (const std::wstring& open : planted)
+        EXPECT_NE(folder, open + L"\\") << "the installer went to a folder planted under a foretold name";
+
+    const update_folder::Access access = update_folder::accessOf(folder);
+    ASSERT_TRUE(access.read);
+    EXPECT_TRUE(update_folder::onlyAdministratorsChange(access));
+    EXPECT_FALSE(update_folder::changes(access.everyone)) << std::hex << access.everyone;
+
+    for (int i = 0; i < 3000 && !fileExists(path + L".cmdline"); ++i)
+        Sleep(10);
+    EXPECT_EQ(readWholeFile(path + L".cmdline"), "\"" + toNarrowString(path) + "\" /S /update");
+    EXPECT_EQ(mock.requestsTo(DownloadPath).size(), 1u);
+}
