@@ -129,3 +129,19 @@ TEST_F(OfferedUpdate, TheInstallerGoesToANewFolderThatOnlySystemAndAdministrator
     EXPECT_EQ(readWholeFile(path + L".cmdline"), "\"" + toNarrowString(path) + "\" /S /update");
     EXPECT_EQ(mock.requestsTo(DownloadPath).size(), 1u);
 }
+
+// The same offer over plain HTTP, where anyone on the way could answer in the server's place.
+class OfferedUpdateOverHttp : public OfferedUpdate {
+protected:
+    const wchar_t* scheme() const override { return L"http"; }
+};
+
+TEST_F(OfferedUpdateOverHttp, IsNeitherDownloadedNorStarted)
+{
+    ASSERT_TRUE(logGets("Update did not downloaded ok"));
+    EXPECT_EQ(count("Downloading file: refused, the URL is not https: " + toNarrowString(url)), 1u);
+    EXPECT_TRUE(downloads().empty());
+    EXPECT_TRUE(mock.requestsTo(DownloadPath).empty());
+    EXPECT_EQ(count("Update launched ok"), 0u);
+    EXPECT_EQ(count("Update did not launched ok"), 0u);
+}

@@ -118,7 +118,7 @@ protected:
 
 TEST_F(ServiceUpdate, TheOfferDecidesWhatIsRefusedOfferedOrStarted)
 {
-    const std::wstring url = mock.downloadUrl(L"setup");
+    const std::wstring url = mock.downloadUrl(L"setup", L"https");
     struct {
         const char* name;
         std::wstring version;
@@ -162,7 +162,7 @@ TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE(c.name);
-        offer(OtherVersion, c.type, mock.downloadUrl(L"setup"));
+        offer(OtherVersion, c.type, mock.downloadUrl(L"setup", L"https"));
         if (c.fromCheckin)
             service.onSettingsUpdated();
         else
@@ -179,13 +179,32 @@ TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
     }
 }
 
+TEST_F(ServiceUpdate, AnOfferOverPlainHttpIsNeitherDownloadedNorStarted)
+{
+    mock.serveDownload("setup", 200, installer);
+    const std::wstring url = mock.downloadUrl(L"setup", L"http");
+    for (const wchar_t* type : { L"silent", L"" }) {
+        SCOPED_TRACE(toNarrowString(type));
+        offer(OtherVersion, type, url);
+        const size_t before = count(Stopped);
+        EXPECT_TRUE(service.runUpdate());
+        ASSERT_TRUE(logGets(Stopped, before + 1));
+    }
+    EXPECT_EQ(count("Downloading file: refused, the URL is not https: " + toNarrowString(url)), 2u);
+    EXPECT_EQ(count("Update did not downloaded ok"), 2u);
+    EXPECT_TRUE(mock.requestsTo("/download/setup").empty());
+    EXPECT_TRUE(downloadPaths().empty());
+    EXPECT_EQ(count("Update launched ok"), 0u);
+    EXPECT_EQ(count("Update did not launched ok"), 0u);
+}
+
 TEST_F(ServiceUpdate, TheInstallerCanBeChangedOnlyBySystemAndAdministrators)
 {
     mock.serveDownload("setup", 200, installer);
     // In the user's session the installer is opened to Everyone, to read and run only.
     for (const wchar_t* type : { L"silent", L"" }) {
         SCOPED_TRACE(toNarrowString(type));
-        offer(OtherVersion, type, mock.downloadUrl(L"setup"));
+        offer(OtherVersion, type, mock.downloadUrl(L"setup", L"https"));
         const size_t before = count(Stopped);
         EXPECT_TRUE(service.runUpdate());
         ASSERT_TRUE(logGets(Stopped, before + 1));
@@ -213,7 +232,7 @@ TEST_F(ServiceUpdate, ABlankInTheTemporaryFolderDoesNotStartAnotherProgram)
     mock.serveDownload("setup", 200, installer);
     for (const wchar_t* type : { L"silent", L"" }) {
         SCOPED_TRACE(toNarrowString(type));
-        offer(OtherVersion, type, mock.downloadUrl(L"setup"));
+        offer(OtherVersion, type, mock.downloadUrl(L"setup", L"https"));
         const size_t before = count(Stopped);
         EXPECT_TRUE(service.runUpdate());
         EXPECT_TRUE(logGets(Stopped, before + 1));
@@ -231,7 +250,7 @@ TEST_F(ServiceUpdate, ABlankInTheTemporaryFolderDoesNotStartAnotherProgram)
 TEST_F(ServiceUpdate, AnErrorAnswerStartsNothingAndLeavesNoFile)
 {
     mock.serveDownload("setup", 404, installer);
-    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup"));
+    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup", L"https"));
     EXPECT_TRUE(service.runUpdate());
     ASSERT_TRUE(logGets(Stopped));
     const std::vector<std::wstring> paths = downloadPaths();
@@ -247,7 +266,7 @@ TEST_F(ServiceUpdate, AStopDuringASlowDownloadCancelsItAndEndsWithinItsLimit)
 {
     // 400 chunks of 100 ms: the download would outlast the stop's limit many times over.
     mock.serveDownload("setup", 200, installer, (static_cast<unsigned>(installer.size()) + 399) / 400, 100);
-    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup"));
+    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup", L"https"));
     EXPECT_TRUE(service.runUpdate());
     for (int i = 0; i < 3000 && !service.updDownloader.downloading; ++i)
         Sleep(10);

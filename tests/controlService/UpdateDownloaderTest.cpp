@@ -53,7 +53,7 @@ protected:
     UpdateDownloader downloader;
 };
 
-TEST_F(UpdateDownloaderTest, OnlyAWholeOkAnswerIsKeptInTheFile)
+TEST_F(UpdateDownloaderTest, OnlyAWholeOkAnswerOverHttpsIsKeptInTheFile)
 {
     struct {
         const char* name;
@@ -62,37 +62,47 @@ TEST_F(UpdateDownloaderTest, OnlyAWholeOkAnswerIsKeptInTheFile)
         const wchar_t* scheme;
         bool kept;
     } const cases[] = {
-        { "whole", 200, 0, L"http", true },
-        { "chunked", 200, 4096, L"http", true },
-        { "secure", 200, 0, L"https", true },
-        { "missing", 404, 0, L"http", false },
-        { "failing", 500, 1000, L"http", false },
+        { "whole", 200, 0, L"https", true },
+        { "chunked", 200, 4096, L"https", true },
+        { "missing", 404, 0, L"https", false },
+        { "failing", 500, 1000, L"https", false },
+        // Anyone on the way can answer a plain-HTTP request: nothing is asked for.
+        { "plain", 200, 0, L"http", false },
+        { "plainChunked", 200, 4096, L"http", false },
     };
     const std::string bytes = payload(50000);
+    size_t asked = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         mock.serveDownload(c.name, c.status, bytes, c.chunkBytes, 0);
         const std::wstring path = folder.file(toWideString(c.name) + L".exe");
-        EXPECT_EQ(downloader.downloadFile(mock.downloadUrl(toWideString(c.name), c.scheme), path), c.kept);
+        const std::wstring url = mock.downloadUrl(toWideString(c.name), c.scheme);
+        EXPECT_EQ(downloader.downloadFile(url, path), c.kept);
         EXPECT_FALSE(downloader.downloading);
         EXPECT_EQ(fileExists(path), c.kept);
         if (c.kept)
             EXPECT_EQ(readWholeFile(path), bytes);
-        else
+        const bool plain = std::wstring(c.scheme) == L"http";
+        if (plain)
+            EXPECT_TRUE(contains(entries(), "Downloading file: refused, the URL is not https: " + toNarrowString(url)));
+        else if (!c.kept)
             EXPECT_TRUE(contains(entries(), "UpdateDownloader::downloadFile: the server answered with HTTP status " +
                                                 std::to_string(c.status)));
+        asked += plain ? 0 : 1;
+        EXPECT_EQ(mock.requests().size(), asked);
     }
-    EXPECT_EQ(mock.requests().size(), std::size(cases));
+    for (const MockRequest& request : mock.requests())
+        EXPECT_EQ(request.scheme, "https");
 }
 
 TEST_F(UpdateDownloaderTest, MakesTheFilesOwnFolderOneLevelDeep)
 {
     mock.serveDownload("setup", 200, "MZ");
     const std::wstring path = folder.path() + L"fresh\\setup.exe";
-    EXPECT_TRUE(downloader.downloadFile(mock.downloadUrl(L"setup"), path));
+    EXPECT_TRUE(downloader.downloadFile(mock.downloadUrl(L"setup", L"https"), path));
     EXPECT_EQ(readWholeFile(path), "MZ");
 
-    EXPECT_FALSE(downloader.downloadFile(mock.downloadUrl(L"setup"), folder.path() + L"no\\such\\setup.exe"));
+    EXPECT_FALSE(downloader.downloadFile(mock.downloadUrl(L"setup", L"https"), folder.path() + L"no\\such\\setup.exe"));
     EXPECT_TRUE(contains(entries(), "Cannot create output file directory " + toNarrowString(folder.path()) +
                                         "no\\such\\setup.exe"));
 }
@@ -121,7 +131,7 @@ TEST_F(UpdateDownloaderTest, ACancelEndsASlowDownloadAtItsNextChunkAndDeletesThe
     mock.serveDownload("slow", 200, payload(200 * 512), 512, 100);
     const std::wstring path = folder.file(L"slow.exe");
     bool result = true;
-    std::thread download([&] { result = downloader.downloadFile(mock.downloadUrl(L"slow"), path); });
+    std::thread download([&] { result = downloader.downloadFile(mock.downloadUrl(L"slow", L"https"), path); });
     for (int i = 0; i < 3000 && (!fileExists(path) || readWholeFile(path).empty()); ++i)
         Sleep(10);
     EXPECT_TRUE(downloader.downloading);
