@@ -8,6 +8,7 @@
 
 #include "ChildProcess.h"
 #include "StringHelpers.h"
+#include "TempFolder.h"
 
 #include <regex>
 
@@ -40,19 +41,6 @@ bool plantOpenFolder(const std::wstring& folder)
     return set == ERROR_SUCCESS;
 }
 
-void removeFolder(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do
-            DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
-        while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 } // namespace
 
 // A check-in reply that offers a silent update of another version, with the stand-in installer
@@ -82,23 +70,14 @@ protected:
         for (const std::wstring& path : downloads()) {
             for (int i = 0; i < 200 && fileExists(path) && !DeleteFileW(path.c_str()); ++i)
                 Sleep(10);
-            removeFolder(folderOf(path));
+            removeTree(folderOf(path));
         }
         for (const std::wstring& folder : planted)
-            removeFolder(folder);
+            removeTree(folder + L"\\");
     }
 
     // The paths the service downloaded to, from its log.
-    static std::vector<std::wstring> downloads()
-    {
-        static const std::regex line("Downloading file ' (.*) ' from ' (.*) '");
-        std::vector<std::wstring> paths;
-        std::smatch match;
-        for (const std::string& entry : logLines())
-            if (std::regex_match(entry, match, line))
-                paths.push_back(toWideString(match[1]));
-        return paths;
-    }
+    static std::vector<std::wstring> downloads() { return update_folder::downloadPathsIn(logLines()); }
 
     std::wstring url;
     std::vector<std::wstring> planted;

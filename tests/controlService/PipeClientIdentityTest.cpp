@@ -1,5 +1,5 @@
 // What a pipe client's token says about it, and which users' settings that lets it name.
-#include "NonAdministratorToken.h"
+#include "ProcessTokens.h"
 
 #include "pipe/PipeClientIdentity.h"
 
@@ -12,13 +12,6 @@
 namespace {
 
 const std::wstring Own = L"S-1-5-21-100-200-300-1001";
-
-UniqueHandle processToken()
-{
-    UniqueHandle token;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put());
-    return token;
-}
 
 } // namespace
 

@@ -84,14 +84,19 @@ protected:
     // The path the downloads were written to, from their log lines.
     std::vector<std::wstring> downloadPaths()
     {
-        static const std::regex line("Downloading file ' (.*) ' from ' (.*) '");
-        std::vector<std::wstring> paths;
-        std::smatch match;
-        for (const std::string& entry : entries())
-            if (std::regex_match(entry, match, line))
-                paths.push_back(toWideString(match[1]));
-        downloaded = paths;
-        return paths;
+        downloaded = update_folder::downloadPathsIn(entries());
+        return downloaded;
+    }
+    // Offers another version of the type over https and runs the update to its end; the path it
+    // downloaded to, or "" when it downloaded nothing.
+    std::wstring updateOnce(const wchar_t* type)
+    {
+        offer(OtherVersion, type, mock.downloadUrl(L"setup", L"https"));
+        const size_t before = count(Stopped);
+        EXPECT_TRUE(service.runUpdate());
+        EXPECT_TRUE(logGets(Stopped, before + 1));
+        const std::vector<std::wstring> paths = downloadPaths();
+        return paths.empty() ? std::wstring() : paths.back();
     }
     // The command line the installer recorded, or "" when it did not run.
     static std::string recordedCommandLine(const std::wstring& path)
@@ -204,18 +209,15 @@ TEST_F(ServiceUpdate, TheInstallerCanBeChangedOnlyBySystemAndAdministrators)
     // In the user's session the installer is opened to Everyone, to read and run only.
     for (const wchar_t* type : { L"silent", L"" }) {
         SCOPED_TRACE(toNarrowString(type));
-        offer(OtherVersion, type, mock.downloadUrl(L"setup", L"https"));
-        const size_t before = count(Stopped);
-        EXPECT_TRUE(service.runUpdate());
-        ASSERT_TRUE(logGets(Stopped, before + 1));
-        const std::vector<std::wstring> paths = downloadPaths();
-        ASSERT_FALSE(paths.empty());
-        ASSERT_FALSE(recordedCommandLine(paths.back()).empty());
-        for (const std::wstring& path : { folderOf(paths.back()), paths.back() }) {
+        const std::wstring installerPath = updateOnce(type);
+        ASSERT_FALSE(installerPath.empty());
+        ASSERT_FALSE(recordedCommandLine(installerPath).empty());
+        for (const std::wstring& path : { folderOf(installerPath), installerPath }) {
             const update_folder::Access access = update_folder::accessOf(path);
             ASSERT_TRUE(access.read) << toNarrowString(path);
             EXPECT_TRUE(update_folder::onlyAdministratorsChange(access)) << toNarrowString(path);
-            EXPECT_FALSE(update_folder::changes(access.everyone)) << toNarrowString(path) << std::hex << access.everyone;
+            EXPECT_FALSE(update_folder::changes(access.everyone))
+                << toNarrowString(path) << " " << std::hex << access.everyone;
         }
     }
 }
@@ -232,13 +234,9 @@ TEST_F(ServiceUpdate, ABlankInTheTemporaryFolderDoesNotStartAnotherProgram)
     mock.serveDownload("setup", 200, installer);
     for (const wchar_t* type : { L"silent", L"" }) {
         SCOPED_TRACE(toNarrowString(type));
-        offer(OtherVersion, type, mock.downloadUrl(L"setup", L"https"));
-        const size_t before = count(Stopped);
-        EXPECT_TRUE(service.runUpdate());
-        EXPECT_TRUE(logGets(Stopped, before + 1));
-        const std::vector<std::wstring> paths = downloadPaths();
-        ASSERT_FALSE(paths.empty());
-        EXPECT_FALSE(recordedCommandLine(paths.back()).empty());
+        const std::wstring installerPath = updateOnce(type);
+        ASSERT_FALSE(installerPath.empty());
+        EXPECT_FALSE(recordedCommandLine(installerPath).empty());
         EXPECT_FALSE(fileExists(decoy + L".cmdline"));
     }
     // Emptied while the folder still exists; the folder itself goes with `parent`.

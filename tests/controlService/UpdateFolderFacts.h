@@ -10,10 +10,13 @@
 
 #include "settings/GlobalPaths.h"
 
+#include "StringHelpers.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -98,6 +101,18 @@ inline std::wstring timeSeededFolderName(std::time_t seed)
     wchar_t text[16] = {};
     std::swprintf(text, 16, L"%x", static_cast<unsigned>(value));
     return text;
+}
+
+// The paths that the lines "Downloading file ' <path> ' from ' <url> '" of a log name, in order.
+inline std::vector<std::wstring> downloadPathsIn(const std::vector<std::string>& lines)
+{
+    static const std::regex line("Downloading file ' (.*) ' from ' (.*) '");
+    std::vector<std::wstring> paths;
+    std::smatch match;
+    for (const std::string& entry : lines)
+        if (std::regex_match(entry, match, line))
+            paths.push_back(toWideString(match[1]));
+    return paths;
 }
 
 // Another temporary folder for the downloads, for as long as the owner lives.

@@ -6,7 +6,26 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
+TempFolder::TempFolder()
+{
+    static std::atomic<unsigned> counter { 0 };
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    for (;;) {
+        std::wstringstream name;
+        name << temp << L"nimbal-test-" << GetCurrentProcessId() << L"-" << counter++ << L"-" << GetTickCount()
+             << L"\\";
+        if (CreateDirectoryW(name.str().c_str(), nullptr)) {
+            path_ = name.str();
+            return;
+        }
+    }
+}
+
+TempFolder::~TempFolder()
+{
+    removeTree(path_);
+}
 
 void removeTree(const std::wstring& folder)
 {
@@ -28,29 +47,6 @@ void removeTree(const std::wstring& folder)
         FindClose(search);
     }
     RemoveDirectoryW(folder.c_str());
-}
-
-} // namespace
-
-TempFolder::TempFolder()
-{
-    static std::atomic<unsigned> counter { 0 };
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    for (;;) {
-        std::wstringstream name;
-        name << temp << L"nimbal-test-" << GetCurrentProcessId() << L"-" << counter++ << L"-" << GetTickCount()
-             << L"\\";
-        if (CreateDirectoryW(name.str().c_str(), nullptr)) {
-            path_ = name.str();
-            return;
-        }
-    }
-}
-
-TempFolder::~TempFolder()
-{
-    removeTree(path_);
 }
 
 std::string readWholeFile(const std::wstring& path)

@@ -21,3 +21,5 @@ private:
 std::string readWholeFile(const std::wstring& path);
 void writeWholeFile(const std::wstring& path, const std::string& bytes);
 bool fileExists(const std::wstring& path);
+// Removes the folder (its path ends in a backslash) with everything in it.
+void removeTree(const std::wstring& folder);

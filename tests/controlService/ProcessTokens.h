@@ -1,11 +1,20 @@
 #pragma once
-// A token of this program's own user in which Administrators only denies: a user of the machine
-// who is no administrator. Wine runs every program as an elevated administrator.
+// Tokens of this program's own user, to stand for pipe clients. Wine runs every program as an
+// elevated administrator and hands a pipe server the token of its own process for every client.
 
 #include "Handles.h"
 
 #include <windows.h>
 
+// This process's token, opened to read it and to make copies.
+inline UniqueHandle processToken()
+{
+    UniqueHandle token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put());
+    return token;
+}
+
+// A token of the same user in which Administrators only denies: a user who is no administrator.
 inline UniqueHandle nonAdministratorToken()
 {
     UniqueHandle own;
