@@ -103,6 +103,8 @@ void ZazozeControlService::update()
         return;
     }
     if (!updDownloader.downloadFile(url, path)) {
+        // The folder was made for this download alone, and the download has deleted its file.
+        RemoveDirectoryW(folderOf(path).c_str());
         log.write(NotDownloaded);
         return;
     }

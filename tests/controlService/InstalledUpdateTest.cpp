@@ -11,6 +11,7 @@
 #include "TempFolder.h"
 
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -41,6 +42,23 @@ bool plantOpenFolder(const std::wstring& folder)
     return set == ERROR_SUCCESS;
 }
 
+// The folders of the temporary folder.
+std::set<std::wstring> foldersInTemp()
+{
+    std::set<std::wstring> folders;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((TempPath + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return folders;
+    do {
+        const std::wstring name = entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+            folders.insert(TempPath + name + L"\\");
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return folders;
+}
+
 } // namespace
 
 // A check-in reply that offers a silent update of another version, with the stand-in installer
@@ -63,6 +81,7 @@ protected:
             if (plantOpenFolder(folder))
                 planted.push_back(folder);
         }
+        before = foldersInTemp();
     }
     void TearDown() override
     {
@@ -81,6 +100,7 @@ protected:
 
     std::wstring url;
     std::vector<std::wstring> planted;
+    std::set<std::wstring> before;  // the temporary folder's folders before the service started
 };
 
 TEST_F(OfferedUpdate, TheInstallerGoesToANewFolderThatOnlySystemAndAdministratorsCanChange)
@@ -97,6 +117,10 @@ TEST_F(OfferedUpdate, TheInstallerGoesToANewFolderThatOnlySystemAndAdministrator
     const std::wstring folder = folderOf(path);
     for (const std::wstring& open : planted)
         EXPECT_NE(folder, open + L"\\") << "the installer went to a folder planted under a foretold name";
+    std::set<std::wstring> made = foldersInTemp();
+    for (const std::wstring& old : before)
+        made.erase(old);
+    EXPECT_EQ(made, std::set<std::wstring> { folder });
 
     const update_folder::Access access = update_folder::accessOf(folder);
     ASSERT_TRUE(access.read);
@@ -123,4 +147,6 @@ TEST_F(OfferedUpdateOverHttp, IsNeitherDownloadedNorStarted)
     EXPECT_TRUE(mock.requestsTo(DownloadPath).empty());
     EXPECT_EQ(count("Update launched ok"), 0u);
     EXPECT_EQ(count("Update did not launched ok"), 0u);
+    // Nor is a folder left behind for it.
+    EXPECT_EQ(foldersInTemp(), before);
 }

@@ -115,9 +115,29 @@ protected:
         RemoveDirectoryW(folderOf(path).c_str());
     }
 
+    // What the downloads left in the temporary folder.
+    std::vector<std::wstring> leftInTemp() const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW((TempPath + L"*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..")
+                names.push_back(name);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+        return names;
+    }
+
     MockApi mock;
     std::string installer;
     std::vector<std::wstring> downloaded;
+    // The downloads go to a temporary folder of the test's own.
+    TempFolder temp;
+    const TempPathSwap tempSwap { temp.path() };
     ServiceUnderTest service;
 };
 
@@ -153,6 +173,8 @@ TEST_F(ServiceUpdate, TheOfferDecidesWhatIsRefusedOfferedOrStarted)
     EXPECT_EQ(count("Update did not downloaded ok"), 4u);
     EXPECT_EQ(count("Update launched ok"), 0u);
     EXPECT_EQ(mock.requestsTo("/download/setup").size(), 4u);
+    // Each failed download took its folder with it.
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
 }
 
 TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
@@ -201,6 +223,7 @@ TEST_F(ServiceUpdate, AnOfferOverPlainHttpIsNeitherDownloadedNorStarted)
     EXPECT_TRUE(downloadPaths().empty());
     EXPECT_EQ(count("Update launched ok"), 0u);
     EXPECT_EQ(count("Update did not launched ok"), 0u);
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
 }
 
 TEST_F(ServiceUpdate, TheInstallerCanBeChangedOnlyBySystemAndAdministrators)
@@ -258,6 +281,7 @@ TEST_F(ServiceUpdate, AnErrorAnswerStartsNothingAndLeavesNoFile)
     EXPECT_TRUE(linesInOrder(entries(), { "UpdateDownloader::downloadFile: the server answered with HTTP status 404",
                                           "Download ended", "Update did not downloaded ok" }));
     EXPECT_EQ(count("Update launched ok"), 0u);
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
 }
 
 TEST_F(ServiceUpdate, AStopDuringASlowDownloadCancelsItAndEndsWithinItsLimit)
@@ -287,6 +311,7 @@ TEST_F(ServiceUpdate, AStopDuringASlowDownloadCancelsItAndEndsWithinItsLimit)
     EXPECT_FALSE(fileExists(paths[0]));
     EXPECT_TRUE(linesInOrder(entries(), { "Nimbal Privacy terminating", "cancel_downloading==true", "Download ended",
                                           "Update did not downloaded ok", "Nimbal Privacy terminated" }));
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
     EXPECT_EQ(mock.requestsTo("/download/setup").size(), 1u);
 
     // Stopping: a request is accepted and queues nothing.
