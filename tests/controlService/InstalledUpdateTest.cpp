@@ -46,16 +46,11 @@ bool plantOpenFolder(const std::wstring& folder)
 std::set<std::wstring> foldersInTemp()
 {
     std::set<std::wstring> folders;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((TempPath + L"*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return folders;
-    do {
-        const std::wstring name = entry.cFileName;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+    for (const std::wstring& name : namesIn(TempPath)) {
+        const DWORD attributes = GetFileAttributesW((TempPath + name).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             folders.insert(TempPath + name + L"\\");
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    }
     return folders;
 }
 

@@ -116,21 +116,7 @@ protected:
     }
 
     // What the downloads left in the temporary folder.
-    std::vector<std::wstring> leftInTemp() const
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW entry;
-        HANDLE search = FindFirstFileW((TempPath + L"*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name != L"." && name != L"..")
-                names.push_back(name);
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-        return names;
-    }
+    static std::vector<std::wstring> leftInTemp() { return namesIn(TempPath); }
 
     MockApi mock;
     std::string installer;

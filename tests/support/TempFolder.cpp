@@ -49,6 +49,22 @@ void removeTree(const std::wstring& folder)
     RemoveDirectoryW(folder.c_str());
 }
 
+std::vector<std::wstring> namesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return names;
+}
+
 std::string readWholeFile(const std::wstring& path)
 {
     std::ifstream file(path.c_str(), std::ios::binary);
