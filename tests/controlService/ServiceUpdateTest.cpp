@@ -81,6 +81,16 @@ protected:
         }
         return false;
     }
+    // Waits (bounded) until the update after `stopsBefore` "Stop" lines has ended: its work item
+    // clears its flag just after its last line, and one queued before that would find it set.
+    bool updateEnded(size_t stopsBefore)
+    {
+        if (!logGets(Stopped, stopsBefore + 1))
+            return false;
+        for (int i = 0; i < 3000 && service.asyncUpdateRunning; ++i)
+            Sleep(10);
+        return !service.asyncUpdateRunning;
+    }
     // The path the downloads were written to, from their log lines.
     std::vector<std::wstring> downloadPaths()
     {
@@ -94,7 +104,7 @@ protected:
         offer(OtherVersion, type, mock.downloadUrl(L"setup", L"https"));
         const size_t before = count(Stopped);
         EXPECT_TRUE(service.runUpdate());
-        EXPECT_TRUE(logGets(Stopped, before + 1));
+        EXPECT_TRUE(updateEnded(before));
         const std::vector<std::wstring> paths = downloadPaths();
         return paths.empty() ? std::wstring() : paths.back();
     }
@@ -152,7 +162,7 @@ TEST_F(ServiceUpdate, TheOfferDecidesWhatIsRefusedOfferedOrStarted)
         const size_t before = count(Stopped);
         EXPECT_EQ(service.runUpdate(), c.runs);
         if (c.runs) {
-            EXPECT_TRUE(logGets(Stopped, before + 1));
+            EXPECT_TRUE(updateEnded(before));
         }
     }
     EXPECT_EQ(count("Start  ZazozeControlService::runUpdate manual"), 2u);
@@ -180,7 +190,7 @@ TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
             service.onSettingsUpdated();
         else
             EXPECT_TRUE(service.runUpdate());
-        ASSERT_TRUE(logGets(Stopped, i + 1));
+        ASSERT_TRUE(updateEnded(i));
         const std::vector<std::wstring> paths = downloadPaths();
         ASSERT_EQ(paths.size(), i + 1);
         const std::wstring& path = paths.back();
@@ -201,7 +211,7 @@ TEST_F(ServiceUpdate, AnOfferOverPlainHttpIsNeitherDownloadedNorStarted)
         offer(OtherVersion, type, url);
         const size_t before = count(Stopped);
         EXPECT_TRUE(service.runUpdate());
-        ASSERT_TRUE(logGets(Stopped, before + 1));
+        ASSERT_TRUE(updateEnded(before));
     }
     EXPECT_EQ(count("Downloading file: refused, the URL is not https: " + toNarrowString(url)), 2u);
     EXPECT_EQ(count("Update did not downloaded ok"), 2u);
