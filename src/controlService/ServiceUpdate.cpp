@@ -4,6 +4,7 @@
 #include "ProductVersion.h"
 #include "RunningFlag.h"
 #include "settings/ConfigManager.h"
+#include "settings/GlobalPaths.h"
 #include "settings/SettingsKeys.h"
 #include "update/UpdateFilePath.h"
 #include "update/UpdateTexts.h"
@@ -98,7 +99,13 @@ void ZazozeControlService::update()
         return;
     }
     const std::wstring path = makeUpdateFilePath(url);
+    if (path.empty()) {
+        log.write("Update not downloaded: no new folder for it in", toNarrowString(TempPath));
+        return;
+    }
     if (!updDownloader.downloadFile(url, path)) {
+        // The folder was made for this download alone, and the download has deleted its file.
+        RemoveDirectoryW(folderOf(path).c_str());
         log.write(NotDownloaded);
         return;
     }

@@ -99,7 +99,8 @@ void grantEveryoneAccessToHandle(HANDLE handle)
         return;
 
     EXPLICIT_ACCESSW access {};
-    access.grfAccessPermissions = GENERIC_ALL | STANDARD_RIGHTS_ALL;
+    // Read and run, never change: the file may be an installer that LocalSystem starts too.
+    access.grfAccessPermissions = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
     access.grfAccessMode = GRANT_ACCESS;
     access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
     access.Trustee.TrusteeForm = TRUSTEE_IS_SID;

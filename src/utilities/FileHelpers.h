@@ -15,7 +15,7 @@ std::wstring readFileTail(std::int64_t maximum, const std::wstring& path);
 // The same as raw bytes, for narrow text; the failure text is narrowed.
 std::string readFileTailBytes(std::int64_t maximum, const std::wstring& path);
 
-// Grants Everyone full access to a file or folder, keeping its other and inherited entries.
+// Lets Everyone read and execute a file or folder (not change it), keeping its other and inherited entries.
 // True when the path could be opened, whatever the grant did.
 bool grantEveryoneAccess(const std::wstring& path);
 // The same for a handle opened with READ_CONTROL and WRITE_DAC; failures are silent.

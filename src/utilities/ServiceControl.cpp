@@ -46,21 +46,42 @@ void stopOpenedService(SC_HANDLE service)
 
 } // namespace
 
+std::optional<std::wstring> modulePath(HMODULE module, DWORD capacity)
+{
+    std::vector<wchar_t> buffer(capacity);
+    const DWORD length = GetModuleFileNameW(module, buffer.data(), capacity);
+    // A path that fills the buffer was cut to fit (and is not terminated before Vista).
+    if (length == 0 || length >= capacity) {
+        if (length != 0)
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return std::nullopt;
+    }
+    return std::wstring(buffer.data(), length);
+}
+
 void installService()
 {
-    wchar_t path[MAX_PATH];
-    if (GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) {
-        wprintf(L"GetModuleFileNameW failed w/err 0x%08lx\n", GetLastError());
+    const std::optional<std::wstring> program = modulePath(nullptr, MAX_PATH);
+    if (!program) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_INSUFFICIENT_BUFFER)
+            wprintf(L"The program's path is longer than %d characters: the service cannot be installed from there.\n",
+                    MAX_PATH - 1);
+        else
+            wprintf(L"GetModuleFileNameW failed w/err 0x%08lx\n", error);
         return;
     }
+    // Quoted: unquoted, a blank in the path (C:\Program Files\...) lets the control manager start
+    // C:\Program.exe in its place.
+    const std::wstring imagePath = L"\"" + *program + L"\"";
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
         wprintf(L"OpenSCManager failed w/err 0x%08lx\n", GetLastError());
         return;
     }
     ScHandle service(CreateServiceW(manager.get(), ServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS,
-                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path,
-                                    nullptr, nullptr, L"\0", nullptr, nullptr));
+                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                    imagePath.c_str(), nullptr, nullptr, L"\0", nullptr, nullptr));
     if (!service) {
         wprintf(L"CreateService failed w/err 0x%08lx\n", GetLastError());
         return;

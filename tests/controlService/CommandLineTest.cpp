@@ -1,6 +1,11 @@
 // The service program's command line, driven as a person at a console would.
 #include "ServiceFixture.h"
 
+#include "ServiceControl.h"
+#include "TempFolder.h"
+
+#include <optional>
+
 #include <regex>
 
 namespace {
@@ -77,8 +82,47 @@ TEST_F(ServiceLifecycle, InstallCreatesGrantsAndStartsTheService)
     EXPECT_EQ(facts.startType, static_cast<DWORD>(SERVICE_AUTO_START));
     EXPECT_EQ(facts.serviceType & SERVICE_WIN32_OWN_PROCESS, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
     EXPECT_EQ(facts.description, L"Controls VPN connection state for Nimbal Privacy Browser");
-    EXPECT_EQ(_wcsicmp(facts.binaryPath.c_str(), serviceExe().c_str()), 0);
+    EXPECT_EQ(_wcsicmp(facts.binaryPath.c_str(), quoted(serviceExe()).c_str()), 0);
     EXPECT_TRUE(facts.startName.empty() || _wcsicmp(facts.startName.c_str(), L"LocalSystem") == 0);
+}
+
+TEST_F(ServiceLifecycle, AnInstallFromAFolderWithBlanksRegistersTheQuotedPathAndStartsNoOtherProgram)
+{
+    // Unquoted, "<folder>\Nimbal Privacy\NimbalService.exe" would start "<folder>\Nimbal.exe" first.
+    TempFolder folder;
+    const std::wstring decoy = folder.file(L"Nimbal.exe");
+    writeWholeFile(decoy, readWholeFile(hostPath(NIMBAL_INSTALLER_PROBE_EXE)));
+    ASSERT_TRUE(CreateDirectoryW(folder.file(L"Nimbal Privacy").c_str(), nullptr));
+    const std::wstring program = folder.file(L"Nimbal Privacy\\NimbalService.exe");
+    ASSERT_TRUE(CopyFileW(serviceExe().c_str(), program.c_str(), FALSE));
+
+    expectMatches(runServiceProgramAt(program, L"-install"),
+                  std::string("Nimbal is installed\\.\nService DACL updated successfully\n") + StartedPattern);
+    const ServiceFacts facts = readService();
+    EXPECT_EQ(facts.state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(facts.binaryPath, quoted(program));
+    EXPECT_FALSE(fileExists(decoy + L".cmdline"));
+    runServiceProgramAt(program, L"-remove");
+}
+
+TEST(ProgramPath, IsReadWholeOrNotAtAll)
+{
+    wchar_t whole[2048] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, whole, 2048);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, 2047u);
+    // The install reads it into MAX_PATH characters; Wine can start programs from deeper folders.
+    const struct { DWORD capacity; bool whole; } cases[] = {
+        { length + 1, true }, { MAX_PATH, length < MAX_PATH }, { length, false }, { length - 1, false }, { 1, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.capacity);
+        const std::optional<std::wstring> path = modulePath(nullptr, c.capacity);
+        ASSERT_EQ(path.has_value(), c.whole);
+        if (c.whole) {
+            EXPECT_EQ(*path, whole);
+        }
+    }
 }
 
 TEST_F(ServiceLifecycle, EverySwitchDoesWhatItSays)

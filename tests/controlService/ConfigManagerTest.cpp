@@ -4,6 +4,8 @@
 #include "settings/ConfigManager.h"
 #include "settings/GlobalPaths.h"
 
+#include "StringHelpers.h"
+
 #include <thread>
 
 using Names = std::vector<std::wstring>;
@@ -78,6 +80,35 @@ TEST_F(ConfigManagerTest, SavingEverythingWritesEachUserThenTheGeneralDocument)
     EXPECT_NE(decryptedDocument(L"user.S-1-5-18.params").find("\"a\": \"1\""), std::string::npos);
 }
 
+TEST_F(ConfigManagerTest, AUserWhoStoredNothingGetsNoDocumentButAnEmptiedOneIsWritten)
+{
+    const std::wstring named = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const std::wstring emptied = L"S-1-5-21-1004336348-1177238915-682003330-1002";
+    const std::wstring stored = L"S-1-5-21-1004336348-1177238915-682003330-1003";
+    // A document from an earlier run, whose one setting is then removed.
+    {
+        ConfigManager earlier(store.path());
+        earlier.getConfigUser(emptied)->setValue(L"Browser.theme", L"dark");
+        earlier.saveConfigSection(emptied);
+    }
+    ASSERT_EQ(filesInStore(), (Names { L"user." + emptied + L".params" }));
+    manager.getConfigUser(named);
+    manager.getConfigUser(emptied)->removeValue(L"Browser");
+    manager.getConfigUser(stored)->setValue(L"Browser.theme", L"light");
+
+    const Names users { L"user." + emptied + L".params", L"user." + stored + L".params" };
+    for (const std::wstring& sid : { named, emptied, stored })
+        manager.saveConfigSection(sid);
+    EXPECT_EQ(filesInStore(), users);
+    manager.saveUsersConfigurations();
+    EXPECT_EQ(filesInStore(), (Names { L"settings.params", users[0], users[1] }));
+    EXPECT_EQ(countLines("Nothing stored, no document written: " + narrowDocument(L"user." + named + L".params")), 2u);
+
+    ConfigManager next(store.path());
+    EXPECT_FALSE(next.getConfigUser(emptied)->hasValue(L"Browser"));
+    EXPECT_EQ(next.getConfigUser(stored)->getValue<std::wstring>(L"Browser.theme"), L"light");
+}
+
 TEST_F(ConfigManagerTest, ThreadsNamingTheSameNewSidShareOneSection)
 {
     constexpr int Threads = 8;
@@ -101,6 +132,8 @@ TEST_P(MalformedSid, IsRefusedAndCreatesNoSectionAndNoFile)
     const std::wstring sid = GetParam();
     EXPECT_EQ(manager.getConfigUser(sid), nullptr);
     EXPECT_EQ(countLines("ConfigManager::getConfigUser refused malformed sid"), 1u);
+    // Refused before it is logged: a line break in it cannot make a line of its own.
+    EXPECT_EQ(logText().find(toNarrowString(sid)), std::string::npos) << logText();
     manager.saveConfigSection(sid);
     manager.saveUsersConfigurations();
     // Only the general document: no user file, inside the folder or beside it.
@@ -113,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(ConfigManager, MalformedSid,
                          ::testing::Values(L"..\\..\\x", L"S-1-5-18\\..\\..\\x", L"S-1-5-18/../x", L"S-1-",
                                            L"S-1-5-", L"S-1-5--18", L"s-1-5-18", L"S-2-5-18", L"S-1-5-18 ",
                                            L" S-1-5-18", L"S-1-5-1a", L"S-1-5-18.x", L"S-1", L"S-1-5-18\n",
-                                           L"C:\\Windows\\x"));
+                                           L"C:\\Windows\\x", L"S-1-5-18\r\n2016-01-01 00:00:00:\tforged line"));
 
 TEST(SidText, WellFormedSidsAreAccepted)
 {

@@ -73,6 +73,27 @@ TEST_F(ConnectResponseTest, WritesBothFilesWithCrLfLineEndsIntoANewFolder)
     EXPECT_TRUE(logHas("nl-ams-01.ovpn updated"));
 }
 
+TEST_F(ConnectResponseTest, TheLoggedReplyShowsNeitherTheDaemonsCredentialsNorAToken)
+{
+    const struct { const char* what; std::string reply; std::string logged; } cases[] = {
+        { "strings", R"({"auth":")" + AuthBase64 + R"(","config":")" + ConfigBase64 + R"("})",
+          R"({"auth":"***","config":")" + ConfigBase64 + R"("})" },
+        { "blanks around the colon", R"({ "config" : "Y2xp", "auth" : ")" + AuthBase64 + R"(" })",
+          R"({ "config" : "Y2xp", "auth" : "***" })" },
+        { "a token too", R"({"token":"tok-1","auth":")" + AuthBase64 + R"(","config":null})",
+          R"({"token":"***","auth":"***","config":null})" },
+        { "the word as a value", R"({"note":"auth","auth":")" + AuthBase64 + R"(","config":null})",
+          R"({"note":"auth","auth":"***","config":null})" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        mock.setReply(ConnectPath, 200, c.reply);
+        api.requestServerConnect(L"nl-ams-01");
+        EXPECT_TRUE(logHas("Response from Connect to Server request " + c.logged)) << logText();
+        EXPECT_EQ(logText().find(AuthBase64), std::string::npos);
+    }
+}
+
 struct ConnectCase {
     const char* name;
     const wchar_t* serverId;

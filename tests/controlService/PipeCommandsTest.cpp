@@ -1,7 +1,11 @@
 // Every command of the service's pipe, request and reply to the byte, over recorded operations.
+#include "ChildProcess.h"
+#include "ProcessTokens.h"
+#include "UnreadableSettingNames.h"
 #include "PipeServerFixture.h"
 
 #include "api/WinHttpRequest.h"
+#include "pipe/PipeClientIdentity.h"
 #include "settings/SettingsKeys.h"
 
 #include "StringHelpers.h"
@@ -214,21 +218,101 @@ TEST_F(PipeCommands, SettingAnotherUserSavesThePreviousOneFirst)
     EXPECT_EQ(shown(get(L"Browser.theme")), hex(AbsentField));
 }
 
-TEST_F(PipeCommands, AMalformedSidKeepsThePreviousUser)
+TEST_F(PipeCommands, AMalformedSidKeepsThePreviousUserAndIsNeverLogged)
 {
     expectNoReplyAndServed(request(CMD_SET_USER, { UserA }), "user A");
     expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Browser.theme", L"a" }), "set for A");
-    expectNoReplyAndServed(request(CMD_SET_USER, { L"..\\settings" }), "malformed sid");
-    EXPECT_EQ(shown(get(L"Browser.theme")), hex(stringReply(L"a")));
+    const std::wstring malformed[] = {
+        L"..\\settings",
+        L"S-1-5-21-1\r\n2016-01-01 00:00:00:\t[ERROR]:\tforged line",
+        L"S-1-5-21-1\nforged line",
+        L"S-1-5-21-1 ",
+    };
+    for (const std::wstring& sid : malformed) {
+        SCOPED_TRACE(toNarrowString(sid));
+        expectNoReplyAndServed(request(CMD_SET_USER, { sid }), "malformed sid");
+        EXPECT_EQ(shown(get(L"Browser.theme")), hex(stringReply(L"a")));
+    }
     expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Browser.theme", L"b" }), "set again");
     EXPECT_TRUE(contains(decryptedDocument(L"user." + UserA + L".params"), "\"b\""));
     EXPECT_EQ(filesInStore(), (std::vector<std::wstring> { L"settings.params", L"user." + UserA + L".params" }));
-    EXPECT_EQ(countLines("SetUser refused, keeping the previous user, for ..\\settings"), 1u);
+    EXPECT_EQ(countLines("SetUser refused, keeping the previous user: the text sent is no SID"), 4u);
+    const std::string log = logText();
+    EXPECT_FALSE(contains(log, "..\\settings")) << log;
+    EXPECT_FALSE(contains(log, "forged")) << log;
 
     operations->forgetCalls();
     client.reset();
     ASSERT_TRUE(logGets("End of communicate"));
     EXPECT_EQ(operations->calls(), std::vector<std::wstring> { L"saveUserAndMainSettings(" + UserA + L")" });
+}
+
+TEST_F(PipeCommands, AnAdministratorClientMayNameEveryUser)
+{
+    // Wine runs this program, the pipe client, as an elevated administrator (in process, Wine
+    // hands the pipe server the token of its own process, the client's here).
+    const UniqueHandle token = processToken();
+    const std::optional<PipeClientIdentity> self = tokenIdentity(token.get());
+    ASSERT_TRUE(self);
+    ASSERT_TRUE(self->privileged);
+    for (const std::wstring& sid : { UserA, self->userSid, UserB }) {
+        expectNoReplyAndServed(request(CMD_SET_USER, { sid }), "set user");
+        expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Probe.owner", sid }), "set for the user");
+        EXPECT_EQ(operations->store.getConfigUser(sid)->getValue<std::wstring>(L"Probe.owner"), sid);
+    }
+    EXPECT_EQ(countLinesBeginning("SetUser refused"), 0u);
+}
+
+// Run by the next test, in a child process of this program whose token is no administrator's:
+// the pipe server in process sees that token as the client's, under Wine as on Windows.
+TEST_F(PipeCommands, DISABLED_AClientThatIsNoAdministratorNamesOnlyItsOwnUser)
+{
+    const UniqueHandle token = processToken();
+    const std::optional<PipeClientIdentity> self = tokenIdentity(token.get());
+    ASSERT_TRUE(self);
+    ASSERT_FALSE(self->privileged);
+    const std::wstring& own = self->userSid;
+    const struct {
+        const char* what;
+        std::wstring sid;
+        std::wstring usedSection;  // "" for the general one
+    } cases[] = {
+        { "another user, from the general section", UserA, L"" },
+        { "its own user", own, own },
+        { "another user, from its own section", UserB, own },
+        { "its own user once more", own, own },
+        { "the general section", L"", L"" },
+        { "another user again", UserA, L"" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectNoReplyAndServed(request(CMD_SET_USER, { c.sid }), c.what);
+        expectNoReplyAndServed(request(CMD_SET_SETTING, { L"Probe.case", toWideString(c.what) }), c.what);
+        EXPECT_EQ(operations->store.getConfigUser(c.usedSection)->getValue<std::wstring>(L"Probe.case"),
+                  toWideString(c.what));
+    }
+    EXPECT_EQ(filesInStore(), (std::vector<std::wstring> { L"settings.params", L"user." + own + L".params" }));
+    EXPECT_EQ(countLinesBeginning("SetUser refused, keeping the previous user: the pipe client " + toNarrowString(own)
+                                  + " may name only itself, not S-1-5-21-100-200-300-100"),
+              3u);
+    // Neither the other users' documents nor their sections were touched.
+    for (const std::wstring& other : { UserA, UserB })
+        EXPECT_EQ(countLines("getConfigUser(\"" + toNarrowString(other) + "\")"), 0u) << toNarrowString(other);
+}
+
+TEST(PipeClientRights, AClientThatIsNoAdministratorNamesOnlyItsOwnUser)
+{
+    const UniqueHandle token = nonAdministratorToken();
+    ASSERT_TRUE(token);
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    const std::wstring arguments = L" --gtest_also_run_disabled_tests "
+                                   L"--gtest_filter=PipeCommands.DISABLED_AClientThatIsNoAdministrator*";
+    const ChildResult child = runChild(quoted(self) + arguments, std::string(), 120000, token.get());
+    ASSERT_TRUE(child.started);
+    EXPECT_FALSE(child.timedOut);
+    EXPECT_EQ(child.exitCode, 0u) << child.output;
+    EXPECT_NE(child.output.find("[  PASSED  ] 1 test."), std::string::npos) << child.output;
 }
 
 TEST_F(PipeCommands, TheServersAnswerInTheGeneralSectionCannotBeChangedOverThePipe)
@@ -310,6 +394,22 @@ TEST_F(PipeCommands, TheStoredPasswordIsNotReadBackAndAccountDataNeverReachesThe
     EXPECT_EQ(countLines("Setting changed for  : Hidden.VpnUser.token := <hidden>"), 1u);
 }
 
+TEST_F(PipeCommands, NoAliasReadsTheStoredPasswordAndNoNameWithAnEmptyComponentIsRead)
+{
+    general().setValue(SettingsKeys::VpnUserPassword, L"general-secret");
+    general().setValue(L"Odd..key", L"odd");
+    for (const std::wstring& name : UnreadableSettingNames)
+        EXPECT_EQ(shown(get(name)), hex(AbsentField)) << toNarrowString(name);
+    EXPECT_EQ(shown(get(L"Browser.homePage")), hex(stringReply(L"https://start.example")));
+
+    // In a user's own section the password is that user's to read, and only by its own name.
+    expectNoReplyAndServed(request(CMD_SET_USER, { UserA }), "user A");
+    expectNoReplyAndServed(request(CMD_SET_SETTING, { SettingsKeys::VpnUserPassword, L"own-secret" }), "own password");
+    EXPECT_EQ(shown(get(SettingsKeys::VpnUserPassword)), hex(stringReply(L"own-secret")));
+    for (const wchar_t* alias : { L"Hidden.VpnUser.password.", L"Hidden..VpnUser.password" })
+        EXPECT_EQ(shown(get(alias)), hex(AbsentField)) << toNarrowString(alias);
+}
+
 TEST_F(PipeCommands, WithoutASectionTheSettingsCommandsAnswerEmptyAndChangeNothing)
 {
     // Servers made from now on get no section from the store.
@@ -332,7 +432,8 @@ TEST_F(PipeCommands, WithoutASectionTheSettingsCommandsAnswerEmptyAndChangeNothi
 
     EXPECT_EQ(general().getValue<std::wstring>(L"Browser.homePage"), L"https://start.example");
     EXPECT_TRUE(general().hasValue(L"Browser.empty"));
-    EXPECT_EQ(countLinesBeginning("No settings section for the request, server_id="), 6u);
+    // Five commands, and the switch to a user that the store gives no section for.
+    EXPECT_EQ(countLinesBeginning("No settings section for the request, server_id="), 7u);
 }
 
 // The client of a command with a reply waits for it in its read: when the operation fails before

@@ -2,7 +2,10 @@
 #include "InstalledServiceFixture.h"
 #include "OvpnConfigFolder.h"
 #include "PipeTestClient.h"
+#include "ProcessTokens.h"
+#include "UnreadableSettingNames.h"
 
+#include "pipe/PipeClientIdentity.h"
 #include "settings/RegistryGuid.h"
 
 #include "CommandsClient.h"
@@ -203,6 +206,52 @@ TEST_F(RunningService, AnswersEveryCommandToTheByte)
     client.close();
     EXPECT_TRUE(logGets("End of communicate"));
     EXPECT_TRUE(logHasInOrder({ "Client connected, server_id= 0", "Client disconnected", "Closing section", "End of communicate" }));
+}
+
+TEST_F(RunningService, NoAliasOfTheStoredPasswordIsReadOverThePipe)
+{
+    PipeConnection client(CommandsPipeName);
+    ASSERT_TRUE(client.connected());
+    const std::pair<const wchar_t*, const wchar_t*> stored[] = {
+        { L"Hidden.VpnUser.password", L"pipe-secret" },
+        { L"Browser.homePage", L"https://start.example" },
+        { L"Odd..key", L"odd" },
+    };
+    for (const auto& [name, value] : stored)
+        EXPECT_EQ(silentThenState(client, request(CMD_SET_SETTING, { name, value })), "00");
+    for (const std::wstring& name : UnreadableSettingNames)
+        EXPECT_EQ(settingOverPipe(client, name), hex(AbsentField)) << toNarrowString(name);
+    EXPECT_EQ(settingOverPipe(client, L"Browser.homePage"), hex(stringReply(L"https://start.example")));
+    client.close();
+    ASSERT_TRUE(logGets("End of communicate"));
+    EXPECT_TRUE(contains(document(L"settings.params"), "pipe-secret"));
+}
+
+TEST_F(RunningService, SetUserTakesTheClientsOwnUserAndAnAdministratorsNamingOfAnother)
+{
+    // Wine runs every program as the same elevated administrator, and hands the pipe server its
+    // own token for every client: the service sees this client as that administrator. A client
+    // that is no administrator is shown refused in process (PipeCommandsTest).
+    const UniqueHandle token = processToken();
+    const std::optional<PipeClientIdentity> self = tokenIdentity(token.get());
+    ASSERT_TRUE(self);
+    ASSERT_TRUE(self->privileged);
+    ASSERT_TRUE(checkinSaved());
+
+    PipeConnection client(CommandsPipeName);
+    ASSERT_TRUE(client.connected());
+    for (const std::wstring& sid : { self->userSid, User }) {
+        SCOPED_TRACE(toNarrowString(sid));
+        EXPECT_EQ(silentThenState(client, request(CMD_SET_USER, { sid })), "00");
+        EXPECT_EQ(silentThenState(client, request(CMD_SET_SETTING, { L"Probe.owner", sid })), "00");
+        EXPECT_EQ(settingOverPipe(client, L"Probe.owner"), hex(stringReply(sid)));
+        EXPECT_TRUE(contains(document(L"user." + sid + L".params"), "\"owner\": \"" + toNarrowString(sid) + "\""));
+    }
+    EXPECT_EQ(silentThenState(client, request(CMD_SET_USER, { L"" })), "00");
+    EXPECT_EQ(settingOverPipe(client, L"Probe.owner"), "FF FF FF FF");
+    const auto lines = logLines();
+    EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
+                             [](const std::string& line) { return line.rfind("SetUser refused", 0) == 0; }));
 }
 
 TEST_F(RunningService, EightClientsAtOnceEachGetTheirOwnRepliesInOrder)

@@ -6,6 +6,7 @@
 #include "MockApi.h"
 #include "SettingsLogFixture.h"
 #include "TempFolder.h"
+#include "UpdateFolderFacts.h"
 
 #include "ZazozeControlService.h"
 #include "settings/ConfigManager.h"
@@ -39,17 +40,7 @@ const std::wstring GeneralDocument = AppdataPath + L"settings.params";
 const std::string Stopped = "Stop  ZazozeControlService::updateAsynchronously";
 const std::wstring OtherVersion = L"1.2.0.1";
 
-// Another temporary folder for the downloads, for as long as the owner lives.
-class TempPathSwap {
-public:
-    explicit TempPathSwap(const std::wstring& folder) : saved_(TempPath) { TempPath = folder; }
-    ~TempPathSwap() { TempPath = saved_; }
-    TempPathSwap(const TempPathSwap&) = delete;
-    TempPathSwap& operator=(const TempPathSwap&) = delete;
-
-private:
-    std::wstring saved_;
-};
+using update_folder::TempPathSwap;
 
 } // namespace
 
@@ -100,17 +91,32 @@ protected:
         }
         return false;
     }
+    // Waits (bounded) until the update after `stopsBefore` "Stop" lines has ended: its work item
+    // clears its flag just after its last line, and one queued before that would find it set.
+    bool updateEnded(size_t stopsBefore)
+    {
+        if (!logGets(Stopped, stopsBefore + 1))
+            return false;
+        for (int i = 0; i < 3000 && service.asyncUpdateRunning; ++i)
+            Sleep(10);
+        return !service.asyncUpdateRunning;
+    }
     // The path the downloads were written to, from their log lines.
     std::vector<std::wstring> downloadPaths()
     {
-        static const std::regex line("Downloading file ' (.*) ' from ' (.*) '");
-        std::vector<std::wstring> paths;
-        std::smatch match;
-        for (const std::string& entry : entries())
-            if (std::regex_match(entry, match, line))
-                paths.push_back(toWideString(match[1]));
-        downloaded = paths;
-        return paths;
+        downloaded = update_folder::downloadPathsIn(entries());
+        return downloaded;
+    }
+    // Offers another version of the type over https and runs the update to its end; the path it
+    // downloaded to, or "" when it downloaded nothing.
+    std::wstring updateOnce(const wchar_t* type)
+    {
+        offer(OtherVersion, type, mock.downloadUrl(L"setup", L"https"));
+        const size_t before = count(Stopped);
+        EXPECT_TRUE(service.runUpdate());
+        EXPECT_TRUE(updateEnded(before));
+        const std::vector<std::wstring> paths = downloadPaths();
+        return paths.empty() ? std::wstring() : paths.back();
     }
     // The command line the installer recorded, or "" when it did not run.
     static std::string recordedCommandLine(const std::wstring& path)
@@ -129,15 +135,21 @@ protected:
         RemoveDirectoryW(folderOf(path).c_str());
     }
 
+    // What the downloads left in the temporary folder.
+    static std::vector<std::wstring> leftInTemp() { return namesIn(TempPath); }
+
     MockApi mock;
     std::string installer;
     std::vector<std::wstring> downloaded;
+    // The downloads go to a temporary folder of the test's own.
+    TempFolder temp;
+    const TempPathSwap tempSwap { temp.path() };
     ServiceUnderTest service;
 };
 
 TEST_F(ServiceUpdate, TheOfferDecidesWhatIsRefusedOfferedOrStarted)
 {
-    const std::wstring url = mock.downloadUrl(L"setup");
+    const std::wstring url = mock.downloadUrl(L"setup", L"https");
     struct {
         const char* name;
         std::wstring version;
@@ -160,13 +172,15 @@ TEST_F(ServiceUpdate, TheOfferDecidesWhatIsRefusedOfferedOrStarted)
         const size_t before = count(Stopped);
         EXPECT_EQ(service.runUpdate(), c.runs);
         if (c.runs) {
-            EXPECT_TRUE(logGets(Stopped, before + 1));
+            EXPECT_TRUE(updateEnded(before));
         }
     }
     EXPECT_EQ(count("Start  ZazozeControlService::runUpdate manual"), 2u);
     EXPECT_EQ(count("Update did not downloaded ok"), 4u);
     EXPECT_EQ(count("Update launched ok"), 0u);
     EXPECT_EQ(mock.requestsTo("/download/setup").size(), 4u);
+    // Each failed download took its folder with it.
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
 }
 
 TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
@@ -181,12 +195,12 @@ TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE(c.name);
-        offer(OtherVersion, c.type, mock.downloadUrl(L"setup"));
+        offer(OtherVersion, c.type, mock.downloadUrl(L"setup", L"https"));
         if (c.fromCheckin)
             service.onSettingsUpdated();
         else
             EXPECT_TRUE(service.runUpdate());
-        ASSERT_TRUE(logGets(Stopped, i + 1));
+        ASSERT_TRUE(updateEnded(i));
         const std::vector<std::wstring> paths = downloadPaths();
         ASSERT_EQ(paths.size(), i + 1);
         const std::wstring& path = paths.back();
@@ -195,6 +209,45 @@ TEST_F(ServiceUpdate, TheInstallerIsStartedQuotedWithTheSwitchesOfItsType)
         EXPECT_EQ(readWholeFile(path), installer);
         EXPECT_EQ(recordedCommandLine(path), "\"" + toNarrowString(path) + "\"" + c.switches);
         EXPECT_EQ(count("Update launched ok"), i + 1);
+    }
+}
+
+TEST_F(ServiceUpdate, AnOfferOverPlainHttpIsNeitherDownloadedNorStarted)
+{
+    mock.serveDownload("setup", 200, installer);
+    const std::wstring url = mock.downloadUrl(L"setup", L"http");
+    for (const wchar_t* type : { L"silent", L"" }) {
+        SCOPED_TRACE(toNarrowString(type));
+        offer(OtherVersion, type, url);
+        const size_t before = count(Stopped);
+        EXPECT_TRUE(service.runUpdate());
+        ASSERT_TRUE(updateEnded(before));
+    }
+    EXPECT_EQ(count("Downloading file: refused, the URL is not https: " + toNarrowString(url)), 2u);
+    EXPECT_EQ(count("Update did not downloaded ok"), 2u);
+    EXPECT_TRUE(mock.requestsTo("/download/setup").empty());
+    EXPECT_TRUE(downloadPaths().empty());
+    EXPECT_EQ(count("Update launched ok"), 0u);
+    EXPECT_EQ(count("Update did not launched ok"), 0u);
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
+}
+
+TEST_F(ServiceUpdate, TheInstallerCanBeChangedOnlyBySystemAndAdministrators)
+{
+    mock.serveDownload("setup", 200, installer);
+    // In the user's session the installer is opened to Everyone, to read and run only.
+    for (const wchar_t* type : { L"silent", L"" }) {
+        SCOPED_TRACE(toNarrowString(type));
+        const std::wstring installerPath = updateOnce(type);
+        ASSERT_FALSE(installerPath.empty());
+        ASSERT_FALSE(recordedCommandLine(installerPath).empty());
+        for (const std::wstring& path : { folderOf(installerPath), installerPath }) {
+            const update_folder::Access access = update_folder::accessOf(path);
+            ASSERT_TRUE(access.read) << toNarrowString(path);
+            EXPECT_TRUE(update_folder::onlyAdministratorsChange(access)) << toNarrowString(path);
+            EXPECT_FALSE(update_folder::changes(access.everyone))
+                << toNarrowString(path) << " " << std::hex << access.everyone;
+        }
     }
 }
 
@@ -210,13 +263,9 @@ TEST_F(ServiceUpdate, ABlankInTheTemporaryFolderDoesNotStartAnotherProgram)
     mock.serveDownload("setup", 200, installer);
     for (const wchar_t* type : { L"silent", L"" }) {
         SCOPED_TRACE(toNarrowString(type));
-        offer(OtherVersion, type, mock.downloadUrl(L"setup"));
-        const size_t before = count(Stopped);
-        EXPECT_TRUE(service.runUpdate());
-        EXPECT_TRUE(logGets(Stopped, before + 1));
-        const std::vector<std::wstring> paths = downloadPaths();
-        ASSERT_FALSE(paths.empty());
-        EXPECT_FALSE(recordedCommandLine(paths.back()).empty());
+        const std::wstring installerPath = updateOnce(type);
+        ASSERT_FALSE(installerPath.empty());
+        EXPECT_FALSE(recordedCommandLine(installerPath).empty());
         EXPECT_FALSE(fileExists(decoy + L".cmdline"));
     }
     // Emptied while the folder still exists; the folder itself goes with `parent`.
@@ -228,7 +277,7 @@ TEST_F(ServiceUpdate, ABlankInTheTemporaryFolderDoesNotStartAnotherProgram)
 TEST_F(ServiceUpdate, AnErrorAnswerStartsNothingAndLeavesNoFile)
 {
     mock.serveDownload("setup", 404, installer);
-    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup"));
+    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup", L"https"));
     EXPECT_TRUE(service.runUpdate());
     ASSERT_TRUE(logGets(Stopped));
     const std::vector<std::wstring> paths = downloadPaths();
@@ -238,13 +287,14 @@ TEST_F(ServiceUpdate, AnErrorAnswerStartsNothingAndLeavesNoFile)
     EXPECT_TRUE(linesInOrder(entries(), { "UpdateDownloader::downloadFile: the server answered with HTTP status 404",
                                           "Download ended", "Update did not downloaded ok" }));
     EXPECT_EQ(count("Update launched ok"), 0u);
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
 }
 
 TEST_F(ServiceUpdate, AStopDuringASlowDownloadCancelsItAndEndsWithinItsLimit)
 {
     // 400 chunks of 100 ms: the download would outlast the stop's limit many times over.
     mock.serveDownload("setup", 200, installer, (static_cast<unsigned>(installer.size()) + 399) / 400, 100);
-    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup"));
+    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup", L"https"));
     EXPECT_TRUE(service.runUpdate());
     for (int i = 0; i < 3000 && !service.updDownloader.downloading; ++i)
         Sleep(10);
@@ -267,6 +317,7 @@ TEST_F(ServiceUpdate, AStopDuringASlowDownloadCancelsItAndEndsWithinItsLimit)
     EXPECT_FALSE(fileExists(paths[0]));
     EXPECT_TRUE(linesInOrder(entries(), { "Nimbal Privacy terminating", "cancel_downloading==true", "Download ended",
                                           "Update did not downloaded ok", "Nimbal Privacy terminated" }));
+    EXPECT_TRUE(leftInTemp().empty()) << toNarrowString(leftInTemp().front());
     EXPECT_EQ(mock.requestsTo("/download/setup").size(), 1u);
 
     // Stopping: a request is accepted and queues nothing.

@@ -28,17 +28,7 @@ protected:
 
     std::vector<std::wstring> filesInStore() const
     {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW entry;
-        HANDLE search = FindFirstFileW(store.file(L"*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name != L"." && name != L"..")
-                names.push_back(name);
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+        std::vector<std::wstring> names = namesIn(store.path());
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -93,7 +93,7 @@ protected:
     void scriptMock() override
     {
         mock.serveDownload(Installer, 200, std::string(4 << 20, 'x'), 1024, 100);
-        const std::string url = toNarrowString(mock.downloadUrl(toWideString(Installer)));
+        const std::string url = toNarrowString(mock.downloadUrl(toWideString(Installer), L"https"));
         mock.setReply(vpn_test::CheckinPath, 200,
                       R"({"status":true,"version":"9.9.9.9","updateType":"silent","updateUrl":")" + url
                           + R"(","ovpnControlPort":)" + std::to_string(ManagementPort) + "}");

@@ -18,7 +18,7 @@ struct OwnedHandle {
 
 } // namespace
 
-ChildResult runChild(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs)
+ChildResult runChild(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs, HANDLE token)
 {
     ChildResult result;
     SECURITY_ATTRIBUTES inherit { sizeof inherit, nullptr, TRUE };
@@ -37,7 +37,12 @@ ChildResult runChild(const std::wstring& commandLine, const std::string& input, 
     PROCESS_INFORMATION process {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    const BOOL created =
+        token != nullptr
+            ? CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                   &process)
+            : CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    if (!created)
         return result;
     result.started = true;
     OwnedHandle processHandle { process.hProcess }, threadHandle { process.hThread };

@@ -13,9 +13,10 @@ struct ChildResult {
     bool started = false;
 };
 
-// Runs `commandLine` to its end (or until `timeoutMs`), feeding `input` to its standard input.
+// Runs `commandLine` to its end (or until `timeoutMs`), feeding `input` to its standard input; with
+// `token`, as the user and with the rights that token gives.
 ChildResult runChild(const std::wstring& commandLine, const std::string& input = std::string(),
-                     DWORD timeoutMs = 120000);
+                     DWORD timeoutMs = 120000, HANDLE token = nullptr);
 
 // As runChild, but in `workingFolder` and with standard error kept apart from standard output.
 ChildResult runChildApart(const std::wstring& commandLine, const std::wstring& workingFolder,

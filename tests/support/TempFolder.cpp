@@ -6,7 +6,26 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
+TempFolder::TempFolder()
+{
+    static std::atomic<unsigned> counter { 0 };
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    for (;;) {
+        std::wstringstream name;
+        name << temp << L"nimbal-test-" << GetCurrentProcessId() << L"-" << counter++ << L"-" << GetTickCount()
+             << L"\\";
+        if (CreateDirectoryW(name.str().c_str(), nullptr)) {
+            path_ = name.str();
+            return;
+        }
+    }
+}
+
+TempFolder::~TempFolder()
+{
+    removeTree(path_);
+}
 
 void removeTree(const std::wstring& folder)
 {
@@ -30,27 +49,20 @@ void removeTree(const std::wstring& folder)
     RemoveDirectoryW(folder.c_str());
 }
 
-} // namespace
-
-TempFolder::TempFolder()
+std::vector<std::wstring> namesIn(const std::wstring& folder)
 {
-    static std::atomic<unsigned> counter { 0 };
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    for (;;) {
-        std::wstringstream name;
-        name << temp << L"nimbal-test-" << GetCurrentProcessId() << L"-" << counter++ << L"-" << GetTickCount()
-             << L"\\";
-        if (CreateDirectoryW(name.str().c_str(), nullptr)) {
-            path_ = name.str();
-            return;
-        }
-    }
-}
-
-TempFolder::~TempFolder()
-{
-    removeTree(path_);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return names;
 }
 
 std::string readWholeFile(const std::wstring& path)

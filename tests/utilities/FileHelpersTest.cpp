@@ -108,6 +108,13 @@ bool canWrite(ACCESS_MASK mask)
     return (mask & GENERIC_ALL) != 0 || (mask & FILE_GENERIC_WRITE) == FILE_GENERIC_WRITE;
 }
 
+bool canReadAndExecute(ACCESS_MASK mask)
+{
+    const ACCESS_MASK generic = GENERIC_READ | GENERIC_EXECUTE;
+    const ACCESS_MASK file = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+    return (mask & generic) == generic || (mask & file) == file;
+}
+
 std::vector<BYTE> wellKnownSid(WELL_KNOWN_SID_TYPE type)
 {
     std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
@@ -120,7 +127,7 @@ std::vector<BYTE> wellKnownSid(WELL_KNOWN_SID_TYPE type)
 
 class EveryoneAccess : public FileHelpersTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(EveryoneAccess, IsGrantedAndEarlierEntriesStay)
+TEST_P(EveryoneAccess, IsReadAndExecuteNotWriteAndEarlierEntriesStay)
 {
     std::wstring path = folder.file(L"target");
     if (GetParam())
@@ -138,7 +145,9 @@ TEST_P(EveryoneAccess, IsGrantedAndEarlierEntriesStay)
 
     Descriptor after;
     ASSERT_TRUE(readDacl(path, after));
-    EXPECT_TRUE(canWrite(allowedTo(after, everyone.data()))) << std::hex << allowedTo(after, everyone.data());
+    const ACCESS_MASK granted = allowedTo(after, everyone.data());
+    EXPECT_TRUE(canReadAndExecute(granted)) << std::hex << granted;
+    EXPECT_FALSE(canWrite(granted)) << std::hex << granted;
     for (DWORD i = 0; i < before.dacl->AceCount; ++i) {
         ACE_HEADER* header = nullptr;
         ASSERT_TRUE(GetAce(before.dacl, i, reinterpret_cast<void**>(&header)));

@@ -32,6 +32,30 @@ size_t valueEnd(const std::wstring& text, size_t at)
     return i;
 }
 
+// Replaces the value of every member named `name` by "***".
+void maskMember(std::wstring& text, const wchar_t* name)
+{
+    const std::wstring key = std::wstring(L"\"") + name + L"\"";
+    size_t from = 0;
+    while ((from = text.find(key, from)) != std::wstring::npos) {
+        size_t at = from + key.size();
+        while (at < text.size() && isJsonSpace(text[at]))
+            ++at;
+        // The word as a string value, not a member name.
+        if (at >= text.size() || text[at] != L':') {
+            from = at;
+            continue;
+        }
+        ++at;
+        while (at < text.size() && isJsonSpace(text[at]))
+            ++at;
+        const size_t end = valueEnd(text, at);
+        const std::wstring replacement = L"\"" + Masked + L"\"";
+        text.replace(at, end - at, replacement);
+        from = at + replacement.size();
+    }
+}
+
 } // namespace
 
 FormBody& FormBody::add(const std::wstring& name, const std::wstring& value)
@@ -74,25 +98,8 @@ std::string FormBody::loggedText() const
 
 std::string loggedReply(const std::wstring& reply)
 {
-    const std::wstring key = std::wstring(L"\"") + ApiWire::TokenMember + L"\"";
     std::wstring text = reply;
-    size_t from = 0;
-    while ((from = text.find(key, from)) != std::wstring::npos) {
-        size_t at = from + key.size();
-        while (at < text.size() && isJsonSpace(text[at]))
-            ++at;
-        // The word as a string value, not a member name.
-        if (at >= text.size() || text[at] != L':') {
-            from = at;
-            continue;
-        }
-        ++at;
-        while (at < text.size() && isJsonSpace(text[at]))
-            ++at;
-        const size_t end = valueEnd(text, at);
-        const std::wstring replacement = L"\"" + Masked + L"\"";
-        text.replace(at, end - at, replacement);
-        from = at + replacement.size();
-    }
+    for (const wchar_t* secret : { ApiWire::TokenMember, ApiWire::AuthMember })
+        maskMember(text, secret);
     return toNarrowString(text);
 }

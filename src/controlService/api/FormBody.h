@@ -29,5 +29,6 @@ private:
     std::vector<Part> parts;
 };
 
-// A reply text for log lines: the value of every "token" member replaced by "***".
+// A reply text for log lines: the value of every "token" member (the account's) and every "auth"
+// member (the VPN daemon's credentials) replaced by "***".
 std::string loggedReply(const std::wstring& reply);

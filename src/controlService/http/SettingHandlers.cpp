@@ -4,6 +4,7 @@
 #include "HttpTexts.h"
 
 #include "settings/ConfigManager.h"
+#include "settings/SettingPath.h"
 #include "settings/SettingsKeys.h"
 
 #include "Logger.h"
@@ -18,12 +19,6 @@ bool isServerOwned(const std::wstring& path)
 {
     const std::wstring branch = SettingsKeys::LastLoginRequestInfo;
     return path.compare(0, branch.size(), branch) == 0 && (path.size() == branch.size() || path[branch.size()] == L'.');
-}
-
-// Every local user reaches this server: the stored password is never handed out.
-bool isSecret(const std::wstring& path)
-{
-    return path == SettingsKeys::VpnUserPassword;
 }
 
 std::string headerText(const char* text, USHORT length)
@@ -42,7 +37,12 @@ void LocalHttpServer::getSetting(HttpRequest* request)
     const std::string& name = fields->at(0);
     Logger::instance().write(HttpLog::RequestedSetting, name);
     const std::wstring path = toWideString(name);
-    const std::string value = isSecret(path) ? std::string() : toNarrowString(mainSettings().getValue<std::wstring>(path));
+    // Every local user reaches this server: the stored password is never handed out, by its name
+    // or an alias of it, and a name that names no setting reads as a missing one.
+    const SettingPath parsed(path);
+    const std::string value = parsed.wellFormed() && !parsed.isPassword()
+        ? toNarrowString(mainSettings().getValue<std::wstring>(path))
+        : std::string();
     sendText(request, 200, HttpReason::Ok, value.c_str());
 }
 

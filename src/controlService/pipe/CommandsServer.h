@@ -54,6 +54,8 @@ private:
     void listChildren(bool folders);
     void removeSetting();
     void setUser();
+    // False, with the reason logged, when the client may not use the settings of that user.
+    bool clientMayActFor(const std::wstring& sid);
     void launchApp();
     // Sends the reply built in the buffer.
     void sendReply();

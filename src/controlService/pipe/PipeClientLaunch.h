@@ -14,9 +14,6 @@ class IConfigSectionManager;
 // be taken (GetLastError tells why). A request must have been read from the pipe first.
 UniqueHandle pipeClientPrimaryToken(HANDLE pipe);
 
-// True for a token of LocalSystem.
-bool isLocalSystemToken(HANDLE token);
-
 // Starts `commandLine` as the pipe client, in its session and with its environment. A client that
 // runs as LocalSystem already has every right the service has, and gets the service's own launch.
 // Nothing is started (and the reason is logged) when the client's identity cannot be taken.

@@ -40,7 +40,6 @@ constexpr const char* RequestFailed = "Request failed, server_id=";
 constexpr const char* WithCode = "code";
 constexpr const char* UnknownError = "unknown error";
 constexpr const char* NoSection = "No settings section for the request, server_id=";
-constexpr const char* SetUserRefused = "SetUser refused, keeping the previous user, for";
 constexpr const char* ServerDataChangeRefused = "Change refused, the branch holds the server's answer, for";
 constexpr const char* LaunchNoIdentity = "CMD_LAUNCH_APP: the pipe client's identity cannot be taken, nothing started, error";
 constexpr const char* LaunchNoEnvironment = "CMD_LAUNCH_APP: no environment for the pipe client, nothing started, error";

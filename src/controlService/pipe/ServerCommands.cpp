@@ -1,11 +1,14 @@
 // The commands of one pipe connection: what each request code reads, does and answers.
 #include "CommandsServer.h"
 
+#include "PipeClientIdentity.h"
 #include "PipeClientLaunch.h"
 #include "PipeLogTexts.h"
 
 #include "IConfigSectionManager.h"
+#include "settings/ConfigManager.h"
 #include "settings/ConfigSection.h"
+#include "settings/SettingPath.h"
 #include "settings/SettingsKeys.h"
 #include "vpn/ServerId.h"
 
@@ -145,8 +148,10 @@ void CommandsServer::runCommand(std::uint8_t code)
 void CommandsServer::getSetting()
 {
     const std::wstring name = readString();
-    // Every user of the machine reads the general section; the stored password is nobody's to read back.
-    const bool readable = section != nullptr && !(inGeneralSection() && name == SettingsKeys::VpnUserPassword);
+    // Every user of the machine reads the general section; the stored password is nobody's to read
+    // back, by its name or an alias of it. A name that names no setting reads as a missing one.
+    const SettingPath path(name);
+    const bool readable = section != nullptr && path.wellFormed() && !(inGeneralSection() && path.isPassword());
     std::wstring value;
     buffer.startMessage();
     if (readable && section->hasValue(name)) {
@@ -224,16 +229,44 @@ void CommandsServer::setUser()
 {
     const std::wstring sid = readString();
     manager->saveUserAndMainSettings(userSid);
-    const std::wstring previous = std::exchange(userSid, sid);
+    // The text goes into log lines and a file name: nothing but a SID goes further.
+    if (!sid.empty() && !isWellFormedSid(sid)) {
+        Logger::instance().write("SetUser refused, keeping the previous user: the text sent is no SID");
+        return;
+    }
+    if (!clientMayActFor(sid))
+        return;
     Logger::instance().write(PipeLog::SetUserCalled, toNarrowString(sid));
     ConfigSection* const next = manager->getConfigUser(sid);
     if (next == nullptr) {
-        // A text that is no SID names no section: the connection stays with its user.
-        userSid = previous;
-        Logger::instance().write(PipeLog::SetUserRefused, toNarrowString(sid));
+        // The store gave no section: the connection stays with its user.
+        Logger::instance().write(PipeLog::NoSection, serverId);
         return;
     }
+    userSid = sid;
     section = next;
+}
+
+bool CommandsServer::clientMayActFor(const std::wstring& sid)
+{
+    if (sid.empty())
+        return true;
+    // A user's section holds that user's settings, a password among them: the client's token
+    // decides, not the SID it names.
+    const UniqueHandle token = pipeClientToken(pipe.get());
+    const std::optional<PipeClientIdentity> client = token ? tokenIdentity(token.get()) : std::nullopt;
+    if (!client) {
+        const DWORD error = GetLastError();
+        Logger::instance().write("SetUser refused, keeping the previous user: no identity of the pipe client, error",
+                                 error);
+        return false;
+    }
+    if (!mayActFor(*client, sid)) {
+        Logger::instance().write("SetUser refused, keeping the previous user: the pipe client",
+                                 toNarrowString(client->userSid), "may name only itself, not", toNarrowString(sid));
+        return false;
+    }
+    return true;
 }
 
 void CommandsServer::launchApp()

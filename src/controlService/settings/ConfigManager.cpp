@@ -7,6 +7,7 @@
 #include "Logger.h"
 #include "StringHelpers.h"
 
+#include <windows.h>
 
 namespace {
 
@@ -14,6 +15,19 @@ const wchar_t GeneralFileName[] = L"settings.params";
 const wchar_t UserFilePrefix[] = L"user.";
 const wchar_t UserFileSuffix[] = L".params";
 const wchar_t SidPrefix[] = L"S-1-";
+
+// A user who stored nothing needs no document: a SID that a client merely named leaves no file
+// behind. A document that exists is written also when emptied, or what was removed would return.
+void saveUserSection(ConfigSection& section)
+{
+    const bool holdsNothing =
+        section.listChildren(L"", [](const std::wstring&, const ConfigSection::Tree&) { return true; }).empty();
+    if (holdsNothing && GetFileAttributesW(section.filePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        Logger::instance().write("Nothing stored, no document written:", toNarrowString(section.filePath));
+        return;
+    }
+    saveToEncryptedFile(section);
+}
 
 } // namespace
 
@@ -54,15 +68,15 @@ ConfigSection& mainSettings()
 
 ConfigSection* ConfigManager::getConfigUser(const std::wstring& sid)
 {
+    // The SID becomes part of a log line and of a file name: nothing but a SID may reach them.
+    if (!sid.empty() && !isWellFormedSid(sid)) {
+        Logger::instance().write(SettingsLog::MalformedSid);
+        return nullptr;
+    }
     Logger::instance().write(SettingsLog::GetConfigUserOpen, toNarrowString(sid), SettingsLog::GetConfigUserClose);
     if (sid.empty()) {
         Logger::instance().write(SettingsLog::EmptySidGeneral);
         return &general;
-    }
-    // The SID becomes part of a file name: nothing but a SID may reach it.
-    if (!isWellFormedSid(sid)) {
-        Logger::instance().write(SettingsLog::MalformedSid);
-        return nullptr;
     }
 
     std::lock_guard<std::mutex> lock(mutex);
@@ -92,7 +106,7 @@ void ConfigManager::saveConfigSection(const std::wstring& sid)
         return;
     }
     Logger::instance().write(SettingsLog::SavingSid, toNarrowString(sid));
-    saveToEncryptedFile(*found->second);
+    saveUserSection(*found->second);
     Logger::instance().write(SettingsLog::Saved);
 }
 
@@ -113,7 +127,7 @@ void ConfigManager::saveUsersConfigurations()
     std::lock_guard<std::mutex> lock(mutex);
     Logger::instance().write(SettingsLog::SavingUsers);
     for (auto& entry : sections)
-        saveToEncryptedFile(*entry.second);
+        saveUserSection(*entry.second);
     saveToEncryptedFile(general);
     Logger::instance().write(SettingsLog::Saved);
 }

@@ -80,6 +80,12 @@ bool UpdateDownloader::downloadFile(const std::wstring& url, const std::wstring&
         log.write(CrackUrlFailed, GetLastError());
         return false;
     }
+    // The installer runs as LocalSystem: only a server that proves who it is (WinHTTP checks its
+    // certificate) may supply it, not anyone on the way to a plain-HTTP one.
+    if (!cracked.secure) {
+        log.write("Downloading file: refused, the URL is not https:", toNarrowString(url));
+        return false;
+    }
     log.write(DownloadingFile, toNarrowString(path), FromUrl, toNarrowString(url), ClosingQuote);
 
     const wchar_t* const fileName = PathFindFileNameW(path.c_str());

@@ -12,8 +12,8 @@ public:
     UpdateDownloader(const UpdateDownloader&) = delete;
     UpdateDownloader& operator=(const UpdateDownloader&) = delete;
 
-    // True only when the server answered 200 and its whole body is in the file at `path`, and no
-    // cancel came; otherwise the file is deleted (its folder stays).
+    // True only when the URL is https, the server answered 200, its whole body is in the file at
+    // `path` and no cancel came; otherwise the file is deleted (its folder stays).
     bool downloadFile(const std::wstring& url, const std::wstring& path);
 
     // Set to abort a running download at its next chunk; never cleared.

@@ -441,6 +441,37 @@ TEST(ControlUrlCases, CoverEveryUrl)
         EXPECT_GT(cases[entry.first], 0) << entry.first;
 }
 
+TEST_F(HttpServerFixture, SettingGetAnswersNoAliasOfTheStoredPasswordAndNoNameWithAnEmptyComponent)
+{
+    mainSettings().setValue(Keys::VpnUserPassword, L"old-pass");
+    mainSettings().setValue(Keys::LoggingEnabled, L"true");
+    // A key of its own below an empty one: only a name with an empty component reaches it.
+    mainSettings().setValue(L"Odd..key", L"odd");
+    const struct { const char* name; const char* value; } cases[] = {
+        { "Hidden.VpnUser.password", "" },
+        { "Hidden.VpnUser.password.", "" },
+        { "Hidden.VpnUser.password..", "" },
+        { "Hidden..VpnUser.password", "" },
+        { ".Hidden.VpnUser.password", "" },
+        // Keys are compared with their case: these name other, missing settings.
+        { "Hidden.VpnUser.Password", "" },
+        { "HIDDEN.VPNUSER.PASSWORD", "" },
+        { "Internal.LoggingEnabled", "true" },
+        { "Internal.LoggingEnabled.", "" },
+        { "Internal..LoggingEnabled", "" },
+        { "Odd..key", "" },
+        { ".", "" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HttpReply reply = post("setting/get", std::string("name=") + c.name);
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.reason, "OK");
+        EXPECT_EQ(reply.body, c.value);
+    }
+    EXPECT_EQ(mainSettings().getValue<std::wstring>(Keys::VpnUserPassword), L"old-pass");
+}
+
 TEST_F(HttpServerFixture, UserSetIsReadBackAndSurvivesAFailedSet)
 {
     EXPECT_EQ(post("user/set", "user=S-1-5-21-1").body, "Setting");

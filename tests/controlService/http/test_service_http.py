@@ -538,6 +538,17 @@ class SettingTest(ControlServerCase):
         self.assertReply(self.post("/setting/get", "name=Hidden.VpnUser.password"), 200, "OK", "")
         self.assertEqual(stored_vpn_user(self.saved_document())["password"], "hidden-pass")
 
+    def test_no_alias_of_the_stored_password_and_no_name_with_an_empty_component_is_answered(self):
+        self.set_setting("Hidden.VpnUser.password", "hidden-pass")
+        self.set_setting("HttpRoad.probe", "value")
+        for name, value in (("Hidden.VpnUser.password", ""), ("Hidden.VpnUser.password.", ""),
+                            ("Hidden.VpnUser.password..", ""), ("Hidden..VpnUser.password", ""),
+                            (".Hidden.VpnUser.password", ""), ("Hidden.VpnUser.Password", ""),
+                            ("HttpRoad.probe", "value"), ("HttpRoad.probe.", ""), ("HttpRoad..probe", "")):
+            with self.subTest(name=name):
+                self.assertReply(self.post("/setting/get", f"name={name}"), 200, "OK", value)
+        self.assertEqual(stored_vpn_user(self.saved_document())["password"], "hidden-pass")
+
     def test_get_without_name_is_refused_and_a_missing_setting_reads_empty(self):
         for body in ("", "names=HttpRoad.probe", "xname=HttpRoad.probe"):
             with self.subTest(body=body):
