@@ -80,14 +80,16 @@ TEST_F(UpdateDownloaderTest, OnlyAWholeOkAnswerOverHttpsIsKeptInTheFile)
         EXPECT_EQ(downloader.downloadFile(url, path), c.kept);
         EXPECT_FALSE(downloader.downloading);
         EXPECT_EQ(fileExists(path), c.kept);
-        if (c.kept)
+        if (c.kept) {
             EXPECT_EQ(readWholeFile(path), bytes);
+        }
         const bool plain = std::wstring(c.scheme) == L"http";
-        if (plain)
+        if (plain) {
             EXPECT_TRUE(contains(entries(), "Downloading file: refused, the URL is not https: " + toNarrowString(url)));
-        else if (!c.kept)
+        } else if (!c.kept) {
             EXPECT_TRUE(contains(entries(), "UpdateDownloader::downloadFile: the server answered with HTTP status " +
                                                 std::to_string(c.status)));
+        }
         asked += plain ? 0 : 1;
         EXPECT_EQ(mock.requests().size(), asked);
     }
