@@ -397,7 +397,7 @@ TEST_F(PipeCommands, TheStoredPasswordIsNotReadBackAndAccountDataNeverReachesThe
 TEST_F(PipeCommands, NoAliasReadsTheStoredPasswordAndNoNameWithAnEmptyComponentIsRead)
 {
     general().setValue(SettingsKeys::VpnUserPassword, L"general-secret");
-    general().setValue(L"Odd..key", L"odd");
+    storeKeyBelowAnEmptyKey(general());
     for (const std::wstring& name : UnreadableSettingNames)
         EXPECT_EQ(shown(get(name)), hex(AbsentField)) << toNarrowString(name);
     EXPECT_EQ(shown(get(L"Browser.homePage")), hex(stringReply(L"https://start.example")));

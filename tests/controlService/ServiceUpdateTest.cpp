@@ -331,7 +331,7 @@ TEST_F(ServiceUpdate, AStopDuringASlowDownloadCancelsItAndEndsWithinItsLimit)
 TEST_F(ServiceUpdate, AnUpdateEndedByAnUnusualExceptionDoesNotBlockTheNext)
 {
     mock.serveDownload("setup", 200, installer);
-    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup"));
+    offer(OtherVersion, L"silent", mock.downloadUrl(L"setup", L"https"));
     service.launchFailure = [] { throw 42; };
     EXPECT_TRUE(service.runUpdate());
     const std::string escaped = "runAsyncProc work item ended by an unknown exception";

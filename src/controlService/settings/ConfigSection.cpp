@@ -1,5 +1,6 @@
 #include "ConfigSection.h"
 
+#include "SettingPath.h"
 #include "SettingsLogTexts.h"
 
 #include "Logger.h"
@@ -23,10 +24,10 @@ pt::wpath treePath(const std::wstring& path)
 
 const std::wstring HiddenBranch = L"Hidden";
 
-// No node of a JSON document stands for an empty component.
+// No node of a JSON document stands for an empty component, nor can the root hold a value.
 bool hasEmptyComponent(const std::wstring& path)
 {
-    return path.empty() || path.front() == L'.' || path.back() == L'.' || path.find(L"..") != std::wstring::npos;
+    return path.empty() || !SettingPath(path).wellFormed();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The 26 control URLs over real HTTP: each reply's status, reason and body, the service operations
 // each one calls, the log lines it writes and the settings it leaves behind.
 #include "HttpServerFixture.h"
+#include "UnreadableSettingNames.h"
 
 #include "http/HttpTexts.h"
 #include "settings/SettingsKeys.h"
@@ -446,7 +447,7 @@ TEST_F(HttpServerFixture, SettingGetAnswersNoAliasOfTheStoredPasswordAndNoNameWi
     mainSettings().setValue(Keys::VpnUserPassword, L"old-pass");
     mainSettings().setValue(Keys::LoggingEnabled, L"true");
     // A key of its own below an empty one: only a name with an empty component reaches it.
-    mainSettings().setValue(L"Odd..key", L"odd");
+    storeKeyBelowAnEmptyKey(mainSettings());
     const struct { const char* name; const char* value; } cases[] = {
         { "Hidden.VpnUser.password", "" },
         { "Hidden.VpnUser.password.", "" },
