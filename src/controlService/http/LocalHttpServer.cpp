@@ -177,7 +177,9 @@ void LocalHttpServer::processRequests()
         }
         if (slot->result == NO_ERROR && probe.arrived(*slot->request())) {
             std::lock_guard<std::mutex> lock(mutex);
-            sendResponse(slot->request(), 200, HttpReason::Ok, nullptr, 0);
+            // Answered so that the kept connection can carry the next probe; a stop has closed the queue.
+            if (!stopped)
+                sendResponse(slot->request(), 200, HttpReason::Ok, nullptr, 0);
             receives.release(*slot);
             continue;
         }

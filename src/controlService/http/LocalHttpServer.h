@@ -74,7 +74,7 @@ private:
     // Starts the receives on the queue (made anew first if that failed before) and names the URL
     // for the probe (empty while the queue has none); false once the stop has closed the queue.
     bool startReceives(PendingReceives& receives, ListenerProbe& probe, std::string& probePath);
-    // One finished receive, under the lock; false when the loop ends (the stop closed the queue).
+    // Handles one finished receive under the lock; false when the loop ends (the stop closed the queue).
     bool handleReceived(PendingReceives& receives, PendingReceives::Slot& slot, ListenerProbe& probe);
     // Under the lock: gives up the queue and its receives and makes a new one with every URL
     // registered again; false when it cannot (the loop tries again) or the server stops meanwhile.

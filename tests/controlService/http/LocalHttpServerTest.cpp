@@ -275,6 +275,17 @@ TEST_F(HttpServerFixture, ReceiveFailingWithoutAStopReopensTheQueue)
     EXPECT_EQ(countLines("HttpReceiveHttpRequest end"), 0u);
 }
 
+TEST_F(HttpServerFixture, IdleServerChecksItselfWithoutATrace)
+{
+    EXPECT_EQ(post("TYTUT").status, 200);
+    const std::vector<std::string> before = rawLogLines();
+    // Long enough for a few of the server's requests to itself, each answered by the loop alone.
+    Sleep(3500);
+    EXPECT_EQ(rawLogLines(), before);
+    EXPECT_EQ(manager.calls(), Calls {});
+    EXPECT_EQ(post("vpn/disconnect").body, "Disconnecting");
+}
+
 TEST_F(HttpServerFixture, QueueThatStopsDeliveringIsReopened)
 {
     EXPECT_EQ(post("TYTUT").status, 200);
