@@ -8,6 +8,8 @@
 #include "StringHelpers.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cwchar>
 #include <stdexcept>
 #include <vector>
 
@@ -16,11 +18,24 @@ namespace {
 // The request record with room for the strings it points to; grown when the API asks for more.
 constexpr size_t InitialRequestBufferBytes = 2520;
 constexpr int UrlBufferChars = 260;
+// Receives kept waiting on the queue: more than the clients that come at one time.
+constexpr size_t ConcurrentReceives = 8;
+// A closed queue's receives end at once; this only bounds the wait for them.
+constexpr DWORD ReceivesEndWithinMs = 5000;
+constexpr DWORD ReopenFirstPauseMs = 1000;
+constexpr DWORD ReopenSettledMs = 60000;
 
 // The calling thread's last error as a log part.
 std::string lastErrorText()
 {
     return toNarrowString(getLastErrorText());
+}
+
+// The path of a full URL of the table ("http://127.0.0.1:666/TYTUT" gives "/TYTUT").
+std::string pathOf(const std::wstring& url)
+{
+    const size_t path = url.find(L'/', std::wcslen(L"http://"));
+    return path == std::wstring::npos ? std::string("/") : toNarrowString(url.substr(path));
 }
 
 } // namespace
@@ -42,6 +57,7 @@ LocalHttpServer::~LocalHttpServer()
     }
     std::unique_lock<std::mutex> lock(mutex);
     stopRequested = true;
+    loopWake.notify_all();
     loopEnded.wait(lock, [this] { return !processing; });
 }
 
@@ -64,6 +80,7 @@ bool LocalHttpServer::start(int port)
             SetLastError(result);
             throw std::runtime_error(HttpLog::CreateHandleFailed);
         }
+        listeningPort = port;
         for (const UrlHandlerEntry& entry : UrlHandlerTable)
             registerUrl(entry, port);
     } catch (const std::runtime_error& error) {
@@ -113,13 +130,8 @@ void LocalHttpServer::stop()
         stopped = true;
         stopRequested = false;
     }
+    loopWake.notify_all();
     manager->saveUserAndMainSettings(sid);
-}
-
-HANDLE LocalHttpServer::queue()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return requestQueue.get();
 }
 
 void LocalHttpServer::processRequests()
@@ -127,73 +139,173 @@ void LocalHttpServer::processRequests()
     Logger::instance().write(HttpLog::ProcessRequests, HttpLog::Begin);
     if (!healthy || stopped)
         return;
-    std::vector<unsigned char> buffer(InitialRequestBufferBytes, 0);
-    HTTP_REQUEST_ID requestId = HTTP_NULL_ID;
     {
         std::lock_guard<std::mutex> lock(mutex);
         processing = true;
     }
+    // Declared first, so that it runs last on every way out: the receives' buffers go first.
+    struct LoopEnd {
+        LocalHttpServer& server;
+        ~LoopEnd() { server.endLoop(); }
+    } loopEnd { *this };
 
+    PendingReceives receives(ConcurrentReceives, InitialRequestBufferBytes);
+    ListenerProbe probe;
+    // Logged before each wait for a client's request, not before the probe's.
+    bool announceWait = true;
     while (!stopRequested) {
-        std::fill(buffer.begin(), buffer.end(), 0);
-        Logger::instance().write(HttpLog::Waiting);
-        ULONG received = 0;
-        const ULONG result =
-            HttpReceiveHttpRequest(queue(), requestId, 0, reinterpret_cast<PHTTP_REQUEST>(buffer.data()),
-                                   static_cast<ULONG>(buffer.size()), &received, nullptr);
-        auto* request = reinterpret_cast<HttpRequest*>(buffer.data());
-
-        if (result == ERROR_INVALID_HANDLE || result == ERROR_OPERATION_ABORTED) {
-            SetLastError(result);
-            LOG_ERROR << HttpLog::ProcessRequests
-                      << (result == ERROR_INVALID_HANDLE ? HttpLog::InvalidHandle : HttpLog::Aborted)
-                      << HttpLog::LastErrorAfterText << getLastErrorText();
+        if (announceWait) {
+            Logger::instance().write(HttpLog::Waiting);
+            announceWait = false;
+        }
+        std::string probePath;
+        if (!startReceives(receives, probe, probePath))
             break;
-        }
-
-        std::lock_guard<std::mutex> lock(mutex);
-        try {
-            switch (result) {
-            case NO_ERROR:
-                requestId = HTTP_NULL_ID;
-                dispatchRequest(request);
-                break;
-            case ERROR_MORE_DATA:
-                // The same request is received again into a buffer of the size the API reported.
-                Logger::instance().write(HttpLog::BufferTooSmall);
-                requestId = request->RequestId;
-                buffer.resize(received, 0);
-                break;
-            case ERROR_CONNECTION_INVALID:
-                if (requestId != HTTP_NULL_ID) {
-                    Logger::instance().write(HttpLog::ConnectionInvalidWithId);
-                    requestId = HTTP_NULL_ID;
-                } else {
-                    Logger::instance().write(HttpLog::ConnectionInvalid);
-                }
-                break;
-            default:
-                Logger::instance().write(HttpLog::UnknownError, result);
-                requestId = HTTP_NULL_ID;
-                break;
+        const ULONGLONG waitStart = GetTickCount64();
+        PendingReceives::Slot* slot = receives.next(probePath.empty() ? INFINITE : probe.nextCheckMs());
+        if (slot == nullptr) {
+            const auto waited = static_cast<DWORD>(GetTickCount64() - waitStart);
+            if (!probePath.empty()
+                && probe.waited(waited, listeningPort, probePath) == ListenerProbe::Verdict::Overdue) {
+                LOG_ERROR << HttpLog::ProcessRequests << "No request has reached the queue since its probe was sent";
+                std::unique_lock<std::mutex> lock(mutex);
+                if (!stopped)
+                    reopenQueue(lock, receives, probe);
+                announceWait = true;
             }
-        } catch (const RequestBodyTooLarge& error) {
-            LOG_ERROR << HttpLog::ProcessRequests << error;
-            sendText(request, 400, HttpReason::BadRequest, error.what());
-        } catch (const std::exception& error) {
-            LOG_ERROR << HttpLog::ProcessRequests << error << HttpLog::LastErrorAfterText << getLastErrorText();
-            sendResult(request, { 500, HttpReason::InternalServerError, toWideString(error.what()) });
-        } catch (...) {
-            LOG_ERROR << HttpLog::ProcessRequests << HttpLog::LastError << getLastErrorText();
-            sendResult(request, { 500, HttpReason::InternalServerError, std::wstring() });
+            continue;
         }
+        if (slot->result == NO_ERROR && probe.arrived(*slot->request())) {
+            std::lock_guard<std::mutex> lock(mutex);
+            // Answered so that the kept connection can carry the next probe; a stop has closed the queue.
+            if (!stopped)
+                sendResponse(slot->request(), 200, HttpReason::Ok, nullptr, 0);
+            receives.release(*slot);
+            continue;
+        }
+        announceWait = true;
+        if (!handleReceived(receives, *slot, probe))
+            break;
     }
+}
 
-    Logger::instance().write(HttpLog::LoopEnd);
+bool LocalHttpServer::startReceives(PendingReceives& receives, ListenerProbe& probe, std::string& probePath)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    if (stopped) {
+        // The stop closed the queue while a request was in hand.
+        SetLastError(ERROR_INVALID_HANDLE);
+        LOG_ERROR << HttpLog::ProcessRequests << HttpLog::InvalidHandle << HttpLog::LastErrorAfterText
+                  << getLastErrorText();
+        return false;
+    }
+    if (!requestQueue && !reopenQueue(lock, receives, probe))
+        return true;
+    receives.start(requestQueue.get());
+    // Any URL the queue has will do: the probe is answered before any handler sees it.
+    if (!urlHandlers.empty())
+        probePath = pathOf(urlHandlers.begin()->first);
+    return true;
+}
+
+void LocalHttpServer::endLoop() noexcept
+{
+    try {
+        Logger::instance().write(HttpLog::LoopEnd);
+    } catch (...) {
+        // The end is marked whatever the log does.
+    }
     // The destructor may run as soon as the lock is released: nothing of this object is touched after it.
     std::lock_guard<std::mutex> lock(mutex);
     processing = false;
     loopEnded.notify_all();
+}
+
+bool LocalHttpServer::handleReceived(PendingReceives& receives, PendingReceives::Slot& slot, ListenerProbe& probe)
+{
+    HttpRequest* request = slot.request();
+    std::unique_lock<std::mutex> lock(mutex);
+    if (slot.result == ERROR_INVALID_HANDLE || slot.result == ERROR_OPERATION_ABORTED) {
+        SetLastError(slot.result);
+        LOG_ERROR << HttpLog::ProcessRequests
+                  << (slot.result == ERROR_INVALID_HANDLE ? HttpLog::InvalidHandle : HttpLog::Aborted)
+                  << HttpLog::LastErrorAfterText << getLastErrorText();
+        if (stopped)
+            return false;
+        // Not the stop: the queue failed under the loop, which goes on with a new one.
+        reopenQueue(lock, receives, probe);
+        return true;
+    }
+
+    bool reopen = false;
+    try {
+        switch (slot.result) {
+        case NO_ERROR:
+            dispatchRequest(request);
+            break;
+        case ERROR_MORE_DATA:
+            // The same request is received again into a buffer of the size the API reported.
+            Logger::instance().write(HttpLog::BufferTooSmall);
+            receives.receiveAgain(slot, request->RequestId, slot.received);
+            return true;
+        case ERROR_CONNECTION_INVALID:
+            Logger::instance().write(slot.requestId != HTTP_NULL_ID ? HttpLog::ConnectionInvalidWithId
+                                                                     : HttpLog::ConnectionInvalid);
+            break;
+        default:
+            // A receive that fails in an unforeseen way may fail so forever: the queue is made anew.
+            Logger::instance().write(HttpLog::UnknownError, slot.result);
+            reopen = true;
+            break;
+        }
+    } catch (const RequestBodyTooLarge& error) {
+        LOG_ERROR << HttpLog::ProcessRequests << error;
+        sendText(request, 400, HttpReason::BadRequest, error.what());
+    } catch (const std::exception& error) {
+        LOG_ERROR << HttpLog::ProcessRequests << error << HttpLog::LastErrorAfterText << getLastErrorText();
+        sendResult(request, { 500, HttpReason::InternalServerError, toWideString(error.what()) });
+    } catch (...) {
+        LOG_ERROR << HttpLog::ProcessRequests << HttpLog::LastError << getLastErrorText();
+        sendResult(request, { 500, HttpReason::InternalServerError, std::wstring() });
+    }
+    receives.release(slot);
+    if (reopen)
+        reopenQueue(lock, receives, probe);
+    return true;
+}
+
+bool LocalHttpServer::reopenQueue(std::unique_lock<std::mutex>& lock, PendingReceives& receives,
+                                  ListenerProbe& probe)
+{
+    Logger::instance().write("Re-creating the request queue");
+    for (const auto& entry : urlHandlers)
+        HttpRemoveUrl(requestQueue.get(), entry.first.c_str());
+    urlHandlers.clear();
+    // Closing the queue ends its receives; their buffers are reused only once they have.
+    requestQueue.reset();
+    receives.abandon(ReceivesEndWithinMs);
+    probe.reset();
+    // A queue that keeps failing is not made anew in a busy loop: while each attempt follows the
+    // last within a minute, it waits twice as long as the one before, from a second up to a minute.
+    // A stop ends the pause.
+    const ULONGLONG now = GetTickCount64();
+    reopenPauseMs = queueReopenedAt != 0 && now - queueReopenedAt < ReopenSettledMs
+                        ? std::min(std::max(2 * reopenPauseMs, ReopenFirstPauseMs), ReopenSettledMs)
+                        : 0;
+    loopWake.wait_for(lock, std::chrono::milliseconds(reopenPauseMs), [this] { return stopped || stopRequested; });
+    if (stopped || stopRequested)
+        return false;
+    queueReopenedAt = GetTickCount64();
+    const ULONG result = HttpCreateHttpHandle(requestQueue.put(), 0);
+    if (result != NO_ERROR) {
+        SetLastError(result);
+        Logger::instance().write(HttpLog::CreateHandleFailed, GetLastError(), lastErrorText());
+        return false;
+    }
+    for (const UrlHandlerEntry& entry : UrlHandlerTable)
+        registerUrl(entry, listeningPort);
+    Logger::instance().write("Request queue re-created");
+    return true;
 }
 
 void LocalHttpServer::dispatchRequest(HttpRequest* request)

@@ -4,11 +4,15 @@
 //
 // Use: start(port) and, when it returns true, processRequests() on one thread until it returns;
 // stop() from any other thread closes the queue under the waiting loop, which then ends. stop()
-// waits for a request in hand to be answered first. The destructor stops the server and waits
-// for a running loop to end; the owner must not destroy the server while another thread may
-// still be about to call start or processRequests.
+// waits for a request in hand to be answered first. A queue that fails under the loop for any
+// other reason, or stops delivering requests (the loop checks that with requests to itself once
+// it has waited a while), is made anew and the loop goes on. The destructor stops the server and
+// waits for a running loop to end; the owner must not destroy the server while another thread
+// may still be about to call start or processRequests.
 
 #include "HttpApiUse.h"
+#include "ListenerProbe.h"
+#include "PendingReceives.h"
 #include "RemoteServerResponse.h"
 
 #include "Handles.h"
@@ -47,6 +51,9 @@ public:
     bool started() const { return !stopped; }
 
 private:
+    // Tests break the queue under the running loop, as the platform might.
+    friend struct LocalHttpServerTestPeer;
+
     using Handler = void (LocalHttpServer::*)(HttpRequest* request);
     struct UrlHandlerEntry {
         const wchar_t* urlFormat;  // "%d" takes the port
@@ -64,7 +71,16 @@ private:
     enum class Credentials { Stored, Empty, Answered };
 
     void registerUrl(const UrlHandlerEntry& entry, int port);
-    HANDLE queue();
+    // Starts the receives on the queue (made anew first if that failed before) and names the URL
+    // for the probe (empty while the queue has none); false once the stop has closed the queue.
+    bool startReceives(PendingReceives& receives, ListenerProbe& probe, std::string& probePath);
+    // Handles one finished receive under the lock; false when the loop ends (the stop closed the queue).
+    bool handleReceived(PendingReceives& receives, PendingReceives::Slot& slot, ListenerProbe& probe);
+    // Under the lock: gives up the queue and its receives and makes a new one with every URL
+    // registered again; false when it cannot (the loop tries again) or the server stops meanwhile.
+    bool reopenQueue(std::unique_lock<std::mutex>& lock, PendingReceives& receives, ListenerProbe& probe);
+    // Marks the loop ended: its last touch of the server.
+    void endLoop() noexcept;
     void dispatchRequest(HttpRequest* request);
 
     void sendResponse(HttpRequest* request, USHORT status, const char* reason, const void* body, ULONG length);
@@ -118,6 +134,11 @@ private:
     std::atomic<bool> healthy { true };
     HttpApiUse api;
     UniqueHandle requestQueue;
+    int listeningPort = 0;
+    // When the loop last made a failed queue anew (GetTickCount64; 0: never), and the pause it
+    // made before that.
+    ULONGLONG queueReopenedAt = 0;
+    DWORD reopenPauseMs = 0;
     // The Windows user for whom the handlers act.
     std::wstring currentSid;
     std::map<std::wstring, std::function<void(HttpRequest*)>> urlHandlers;
@@ -128,4 +149,6 @@ private:
     // for a request.
     std::mutex mutex;
     std::condition_variable loopEnded;
+    // Ends the loop's pause between attempts to make a failed queue anew.
+    std::condition_variable loopWake;
 };

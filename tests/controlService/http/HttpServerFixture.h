@@ -31,6 +31,15 @@ inline std::string infoLine(const std::vector<std::string>& parts)
     return line;
 }
 
+// The server's request queue, for tests that break it under the running loop.
+struct LocalHttpServerTestPeer {
+    static HANDLE queue(LocalHttpServer& server)
+    {
+        std::lock_guard<std::mutex> lock(server.mutex);
+        return server.requestQueue.get();
+    }
+};
+
 class HttpServerFixture : public SettingsStoreFixture {
 protected:
     static constexpr const char* WaitingLine = "Waiting for HTTP request";
@@ -99,6 +108,14 @@ protected:
                    const std::string& headers = std::string())
     {
         return send("POST", "/" + path, body, headers);
+    }
+
+    // Bounded: false when `line` is not logged within a minute.
+    bool waitForLine(const std::string& line) const
+    {
+        for (int i = 0; i < 1200 && countLines(line) == 0; ++i)
+            Sleep(50);
+        return countLines(line) != 0;
     }
 
     size_t countLinesStartingWith(const std::string& prefix) const

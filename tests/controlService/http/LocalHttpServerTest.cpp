@@ -6,6 +6,7 @@
 
 #include <future>
 #include <stdexcept>
+#include <vector>
 
 using Calls = std::vector<std::string>;
 
@@ -257,4 +258,90 @@ TEST_F(HttpServerFixture, UrlTakenByAnotherQueueIsLeftOut)
     EXPECT_EQ(post("vpn/disconnect").body, "Disconnecting");
     // Closing a queue ends every listener of Wine's HTTP Server API: the server goes first.
     stopServer();
+}
+
+TEST_F(HttpServerFixture, ReceiveFailingWithoutAStopReopensTheQueue)
+{
+    EXPECT_EQ(post("TYTUT").status, 200);
+    const HANDLE first = LocalHttpServerTestPeer::queue(*server);
+    // The receives the loop waits in end as if the platform had given them up.
+    ASSERT_TRUE(CancelIoEx(first, nullptr)) << GetLastError();
+    ASSERT_TRUE(waitForLine("Request queue re-created")) << logText();
+
+    client.reset();
+    EXPECT_EQ(post("TYTUT").body, "GDEZHESCHIO!");
+    EXPECT_EQ(post("vpn/disconnect").body, "Disconnecting");
+    EXPECT_EQ(countLinesStartingWith(
+                  errorLine({ "LocalHttpServer::processRequests", "Requests processing aborted", "; last error:" })),
+              1u);
+    EXPECT_EQ(countLinesStartingWith("Listening on url "), 2 * 26u);
+    // Nothing of a stop: no settings saved, the loop goes on.
+    EXPECT_EQ(manager.calls(), Calls { "setRequiredState(false)" });
+    EXPECT_EQ(countLines("HttpReceiveHttpRequest end"), 0u);
+}
+
+TEST_F(HttpServerFixture, IdleServerChecksItselfWithoutATrace)
+{
+    EXPECT_EQ(post("TYTUT").status, 200);
+    const std::vector<std::string> before = rawLogLines();
+    // Long enough for a few of the server's requests to itself, each answered by the loop alone.
+    Sleep(3500);
+    EXPECT_EQ(rawLogLines(), before);
+    EXPECT_EQ(manager.calls(), Calls {});
+    EXPECT_EQ(post("vpn/disconnect").body, "Disconnecting");
+}
+
+TEST_F(HttpServerFixture, QueueThatStopsDeliveringIsReopened)
+{
+    EXPECT_EQ(post("TYTUT").status, 200);
+    // Requests for the ping URL no longer reach the loop, as when the platform stops taking
+    // connections: the server's own check finds it out.
+    const std::wstring ping = L"http://127.0.0.1:" + std::to_wstring(port) + L"/TYTUT";
+    ASSERT_EQ(HttpRemoveUrl(LocalHttpServerTestPeer::queue(*server), ping.c_str()), NO_ERROR);
+    ASSERT_TRUE(waitForLine("Request queue re-created")) << logText();
+    EXPECT_EQ(countLinesStartingWith(
+                  errorLine({ "LocalHttpServer::processRequests", "No request has reached the queue since" })),
+              1u)
+        << logText();
+
+    client.reset();
+    EXPECT_EQ(post("TYTUT").body, "GDEZHESCHIO!");
+    EXPECT_EQ(manager.calls(), Calls {});
+}
+
+TEST_F(HttpServerFixture, ClientsAtOnceOnNewConnectionsAreAllAnswered)
+{
+    // Each request holds the loop a little, as a call to the vendor API does, so that the other
+    // clients' requests arrive while one is handled.
+    manager.onCall = [](const std::string& operation) {
+        if (operation == "requestProductsList")
+            Sleep(20);
+    };
+    constexpr int Clients = 4;
+    constexpr int Requests = 50;
+    // Each client: the requests answered, up to the first that was not, and why that one was not.
+    using Outcome = std::pair<int, std::string>;
+    std::vector<std::future<Outcome>> clients;
+    for (int c = 0; c < Clients; ++c)
+        clients.push_back(std::async(std::launch::async, [this] {
+            Outcome outcome { 0, "" };
+            try {
+                for (; outcome.first < Requests; ++outcome.first) {
+                    const HttpReply reply = loopbackHttp(port, "POST", "/products/list");
+                    if (reply.status != 200 || reply.body != "requestProductsList reply") {
+                        outcome.second = std::to_string(reply.status) + " " + reply.body;
+                        break;
+                    }
+                }
+            } catch (const std::runtime_error& error) {
+                outcome.second = error.what();
+            }
+            return outcome;
+        }));
+    for (auto& client : clients) {
+        const Outcome outcome = client.get();
+        EXPECT_EQ(outcome.first, Requests) << outcome.second << "\n" << logText();
+    }
+    EXPECT_EQ(manager.calls().size(), static_cast<size_t>(Clients * Requests));
+    try { EXPECT_EQ(post("TYTUT").body, "GDEZHESCHIO!"); } catch (...) { ADD_FAILURE() << logText(); }
 }
