@@ -20,9 +20,13 @@ bool launchApp(const std::wstring& commandLine);
 // Starts the command line in the session of the user at the console, with that user's environment.
 bool LaunchAppAsUser(const std::wstring& commandLine);
 
-// Starts the command line as launchApp does and waits for it without a time limit: its exit code,
-// or -1 when it could not be started.
-int launchAndWait(const std::wstring& commandLine);
+// How long launchAndWait waits unless told: far longer than the routing-table dump of the log
+// upload takes, which is what it runs.
+constexpr DWORD LaunchAndWaitLimitMs = 60000;
+
+// Starts the command line as launchApp does and waits for it, at most `limitMs`: its exit code, or
+// -1 when it could not be started or had not ended by then (it is then terminated).
+int launchAndWait(const std::wstring& commandLine, DWORD limitMs = LaunchAndWaitLimitMs);
 
 // Appends the id of every process whose executable name (no folder) equals `name`, ignoring case.
 void findProcessesByName(const std::wstring& name, std::vector<DWORD>& ids);
