@@ -29,7 +29,9 @@ const char* const TerminateCaller = "terminateProcessForce";
 const char* const TerminatingByDebugging = "Terminating process by debugging it";
 } // namespace Text
 
-const wchar_t ElevatingShell[] = L"cmd.exe /C start ";
+// The empty title: start takes a first argument in double quotes for the window's title, and the
+// command lines given here begin with the program's path in double quotes.
+const wchar_t ElevatingShell[] = L"cmd.exe /C start \"\" ";
 // ERROR_ELEVATION_REQUIRED, which the headers lack.
 constexpr DWORD ElevationRequired = 740;
 
@@ -134,6 +136,11 @@ bool createProcessAsUser(const std::wstring& commandLine, HANDLE token, LPVOID e
     Logger::instance().write(Text::AsUserFailed, error);
     if (error != ElevationRequired)
         return false;
+    return createProcessThroughShell(commandLine, token, environment);
+}
+
+bool createProcessThroughShell(const std::wstring& commandLine, HANDLE token, LPVOID environment)
+{
     // The shell asks for the elevation that a direct start cannot; its own console stays hidden.
     return startAsUser(ElevatingShell + commandLine, token, environment, true);
 }

@@ -11,8 +11,13 @@
 UniqueHandle getUserToken();
 
 // Starts the command line with the token and environment block on the user's desktop. A program
-// that needs elevation is started once more through "cmd.exe /C start ", hidden.
+// that needs elevation is started once more through createProcessThroughShell.
 bool createProcessAsUser(const std::wstring& commandLine, HANDLE token, LPVOID environment);
+
+// Starts the command line as createProcessAsUser does, but through the shell, which asks for the
+// elevation that a direct start cannot have: "cmd.exe /C start \"\" " and the command line, with
+// cmd.exe's console hidden. True when cmd.exe was started; what start then did is not known here.
+bool createProcessThroughShell(const std::wstring& commandLine, HANDLE token, LPVOID environment);
 
 // Starts the command line in a new console of this session, without waiting for it.
 bool launchApp(const std::wstring& commandLine);

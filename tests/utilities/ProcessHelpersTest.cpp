@@ -162,6 +162,16 @@ TEST_F(ProcessHelpersTest, FailedUserStartIsNotRetriedUnlessElevationIsNeeded)
     EXPECT_FALSE(LaunchAppAsUser(MissingProgram));
 }
 
+TEST_F(ProcessHelpersTest, TheStartThroughTheShellRunsAProgramGivenByItsQuotedPath)
+{
+    const UniqueHandle token = getUserToken();
+    ASSERT_TRUE(token);
+    const std::wstring report = folder.file(L"shell.txt");
+    // Without an environment block of its own the program sees this process's environment.
+    EXPECT_TRUE(createProcessThroughShell(variableCommand(report), token.get(), nullptr));
+    EXPECT_EQ(awaitReport(report), L"present");
+}
+
 // A probe that waits to be ended; ended in any case when the test is over.
 class RunningProbe : public ProcessHelpersTest {
 protected:
