@@ -9,7 +9,7 @@ namespace {
 
 using ClientMap = std::map<DWORD, std::shared_ptr<CommandsClient>>;
 
-// Held for a whole getClient, service start and pipe waits included.
+// Held for a whole getClient or replaceClient, service start and pipe waits included.
 std::mutex& registryMutex()
 {
     static std::mutex mutex;
@@ -23,14 +23,15 @@ ClientMap& clients()
     return map;
 }
 
-// A server end that has gone (the service stopped or restarted) leaves the handle open but dead.
-bool pipeBroken(HANDLE pipe)
+// The client itself once it holds a pipe; otherwise the pipe is tried once more, then the service
+// is started and the pipe tried again.
+std::shared_ptr<CommandsClient> connected(const std::shared_ptr<CommandsClient>& client)
 {
-    DWORD available = 0;
-    if (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
-        return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_NO_DATA;
+    if (client->pipe() != INVALID_HANDLE_VALUE || client->connect())
+        return client;
+    if (startAndCheckService() && client->connect())
+        return client;
+    return nullptr;
 }
 
 } // namespace
@@ -38,18 +39,22 @@ bool pipeBroken(HANDLE pipe)
 std::shared_ptr<CommandsClient> getClient()
 {
     std::lock_guard<std::mutex> lock(registryMutex());
-
     std::shared_ptr<CommandsClient>& client = clients()[GetCurrentThreadId()];
-    // A new client connects at once; one whose server has gone is replaced, so that the thread
-    // reaches the service again once it is back.
-    if (!client || (client->pipe() != INVALID_HANDLE_VALUE && pipeBroken(client->pipe())))
+    // A new client connects at once.
+    if (!client)
         client = std::make_shared<CommandsClient>(CommandsPipeName);
-    if (client->pipe() != INVALID_HANDLE_VALUE)
-        return client;
-    if (client->connect())
-        return client;
+    return connected(client);
+}
 
-    if (startAndCheckService() && client->connect())
-        return client;
-    return nullptr;
+std::shared_ptr<CommandsClient> replaceClient()
+{
+    std::lock_guard<std::mutex> lock(registryMutex());
+    std::shared_ptr<CommandsClient>& client = clients()[GetCurrentThreadId()];
+    client = std::make_shared<CommandsClient>(CommandsPipeName);
+    return connected(client);
+}
+
+bool pipeGone(DWORD error)
+{
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_NO_DATA;
 }

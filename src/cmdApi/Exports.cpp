@@ -5,6 +5,7 @@
 #include "ServiceState.h"
 
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -40,31 +41,34 @@ Result guarded(const char* function, Result failed, Body body) noexcept
     return failed;
 }
 
+// Code 8 with "true" or "false": whether it was written; none without a connection.
+std::optional<bool> sendRequiredState(bool enable)
+{
+    return sendRequest([enable](CommandsClient& client) { return client.setConnection(enable); },
+                       [](bool written) { return !written; });
+}
+
 } // namespace
 
 extern "C" {
 
 bool connectVPN()
 {
-    return guarded("connectVPN", false, [] {
-        const auto client = getClient();
-        return client && client->setConnection(true);
-    });
+    return guarded("connectVPN", false, [] { return sendRequiredState(true).value_or(false); });
 }
 
 bool disconnectVPN()
 {
-    return guarded("disconnectVPN", false, [] {
-        const auto client = getClient();
-        return client && client->setConnection(false);
-    });
+    return guarded("disconnectVPN", false, [] { return sendRequiredState(false).value_or(false); });
 }
 
 int getVpnState()
 {
     return guarded("getVpnState", VpnStateUnreachable, [] {
-        const auto client = getClient();
-        return client ? client->requestVpnState() : VpnStateUnreachable;
+        // A reply of 1 is told from a failed read by the thread's last error.
+        return sendRequest([](CommandsClient& client) { return client.requestVpnState(); },
+                           [](int state) { return state == VpnStateUnreachable; })
+            .value_or(VpnStateUnreachable);
     });
 }
 
@@ -86,12 +90,13 @@ bool tryToStartService()
 void vpnUserLogOut()
 {
     guarded("vpnUserLogOut", false, [] {
-        const auto client = getClient();
-        if (!client)
-            return false;
-        // Each key goes out whatever became of the one before.
-        for (const wchar_t* key : VpnUserKeys)
-            client->removeSetting(key);
+        // Each key goes out whatever became of the one before, until no connection can be had.
+        for (const wchar_t* key : VpnUserKeys) {
+            const auto written = sendRequest([key](CommandsClient& client) { return client.removeSetting(key); },
+                                             [](bool done) { return !done; });
+            if (!written)
+                return false;
+        }
         return true;
     });
 }

@@ -12,6 +12,9 @@ namespace utilities {
 namespace {
 
 constexpr DWORD SymbolNameRoom = 1024;
+// Far more than any real stack of this program: the walk follows saved frame pointers, which code
+// built without them leaves holding anything.
+constexpr int MaxFrames = 256;
 constexpr DWORD ReadableNameRoom = 256;
 const std::string FrameSeparator(70, '-');
 
@@ -90,10 +93,17 @@ std::string CrashInvestigatable::getStackTrace(const CONTEXT& context)
     const HANDLE process = GetCurrentProcess();
     const HANDLE thread = GetCurrentThread();
     std::ostringstream text;
-    while (StackWalk(IMAGE_FILE_MACHINE_I386, process, thread, &frame, &walked, nullptr, SymFunctionTableAccess,
-                     SymGetModuleBase, nullptr)) {
-        if (frame.AddrFrame.Offset == 0 || frame.AddrFrame.Offset == frame.AddrReturn.Offset)
+    // Each caller's frame lies above its callee's on the stack: a chain that does not climb has
+    // come back on itself and would be walked round for ever.
+    DWORD previousFrame = 0;
+    for (int frames = 0; frames < MaxFrames
+         && StackWalk(IMAGE_FILE_MACHINE_I386, process, thread, &frame, &walked, nullptr, SymFunctionTableAccess,
+                      SymGetModuleBase, nullptr);
+         ++frames) {
+        if (frame.AddrFrame.Offset == 0 || frame.AddrFrame.Offset == frame.AddrReturn.Offset
+            || (frames > 0 && frame.AddrFrame.Offset <= previousFrame))
             break;
+        previousFrame = frame.AddrFrame.Offset;
         appendFrame(text, process, frame.AddrPC.Offset);
     }
     return text.str();

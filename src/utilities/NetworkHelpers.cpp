@@ -19,6 +19,11 @@ const char* const PortIsAvailable = "Port is available";
 
 bool checkPort(const std::string& host, int port)
 {
+    // A port that would be cut to 16 bits would probe another one; 0 binds to any free port.
+    if (port < 1 || port > 65535) {
+        LOG_INFO << Caller << "no such port" << host << ":" << port;
+        return false;
+    }
     const UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!probe) {
         const int error = WSAGetLastError();

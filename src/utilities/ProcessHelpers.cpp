@@ -29,9 +29,14 @@ const char* const TerminateCaller = "terminateProcessForce";
 const char* const TerminatingByDebugging = "Terminating process by debugging it";
 } // namespace Text
 
-const wchar_t ElevatingShell[] = L"cmd.exe /C start ";
+// The empty title: start takes a first argument in double quotes for the window's title, and the
+// command lines given here begin with the program's path in double quotes.
+const wchar_t ElevatingShell[] = L"cmd.exe /C start \"\" ";
 // ERROR_ELEVATION_REQUIRED, which the headers lack.
 constexpr DWORD ElevationRequired = 740;
+
+// How long a terminated process is given to be gone.
+constexpr DWORD TerminateWaitMs = 5000;
 
 constexpr DWORD UserProcessFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS;
 constexpr DWORD OwnProcessFlags = CREATE_UNICODE_ENVIRONMENT | NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE;
@@ -131,6 +136,11 @@ bool createProcessAsUser(const std::wstring& commandLine, HANDLE token, LPVOID e
     Logger::instance().write(Text::AsUserFailed, error);
     if (error != ElevationRequired)
         return false;
+    return createProcessThroughShell(commandLine, token, environment);
+}
+
+bool createProcessThroughShell(const std::wstring& commandLine, HANDLE token, LPVOID environment)
+{
     // The shell asks for the elevation that a direct start cannot; its own console stays hidden.
     return startAsUser(ElevatingShell + commandLine, token, environment, true);
 }
@@ -166,12 +176,20 @@ bool LaunchAppAsUser(const std::wstring& commandLine)
     return createProcessAsUser(commandLine, token.get(), environment.get());
 }
 
-int launchAndWait(const std::wstring& commandLine)
+int launchAndWait(const std::wstring& commandLine, DWORD limitMs)
 {
     ProcessHandles started;
     if (!startInOwnSession(commandLine, started))
         return -1;
-    WaitForSingleObject(started.process.get(), INFINITE);
+    // The caller may be the one thread that serves the control server: a command that hangs must
+    // not hang it with it.
+    if (WaitForSingleObject(started.process.get(), limitMs) != WAIT_OBJECT_0) {
+        TerminateProcess(started.process.get(), 1);
+        WaitForSingleObject(started.process.get(), TerminateWaitMs);
+        Logger::instance().write("launchAndWait: not ended within", limitMs, "ms, terminated:",
+                                 toNarrowString(commandLine));
+        return -1;
+    }
     DWORD exitCode = 0;
     GetExitCodeProcess(started.process.get(), &exitCode);
     return static_cast<int>(exitCode);

@@ -11,8 +11,13 @@
 UniqueHandle getUserToken();
 
 // Starts the command line with the token and environment block on the user's desktop. A program
-// that needs elevation is started once more through "cmd.exe /C start ", hidden.
+// that needs elevation is started once more through createProcessThroughShell.
 bool createProcessAsUser(const std::wstring& commandLine, HANDLE token, LPVOID environment);
+
+// Starts the command line as createProcessAsUser does, but through the shell, which asks for the
+// elevation that a direct start cannot have: "cmd.exe /C start \"\" " and the command line, with
+// cmd.exe's console hidden. True when cmd.exe was started; what start then did is not known here.
+bool createProcessThroughShell(const std::wstring& commandLine, HANDLE token, LPVOID environment);
 
 // Starts the command line in a new console of this session, without waiting for it.
 bool launchApp(const std::wstring& commandLine);
@@ -20,9 +25,13 @@ bool launchApp(const std::wstring& commandLine);
 // Starts the command line in the session of the user at the console, with that user's environment.
 bool LaunchAppAsUser(const std::wstring& commandLine);
 
-// Starts the command line as launchApp does and waits for it without a time limit: its exit code,
-// or -1 when it could not be started.
-int launchAndWait(const std::wstring& commandLine);
+// How long launchAndWait waits unless told: far longer than the routing-table dump of the log
+// upload takes, which is what it runs.
+constexpr DWORD LaunchAndWaitLimitMs = 60000;
+
+// Starts the command line as launchApp does and waits for it, at most `limitMs`: its exit code, or
+// -1 when it could not be started or had not ended by then (it is then terminated).
+int launchAndWait(const std::wstring& commandLine, DWORD limitMs = LaunchAndWaitLimitMs);
 
 // Appends the id of every process whose executable name (no folder) equals `name`, ignoring case.
 void findProcessesByName(const std::wstring& name, std::vector<DWORD>& ids);

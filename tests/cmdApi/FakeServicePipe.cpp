@@ -133,6 +133,10 @@ void FakeServicePipe::serve(Connection& connection)
             ++frames_;
             reply = stateReply_;
             stray = strayFrame_;
+            if (!payload.empty() && payload[0] == StateRequestCode && hangUps_ > 0) {
+                --hangUps_;
+                reply.reset();
+            }
         }
         framesArrived_.notify_all();
 
@@ -155,6 +159,12 @@ void FakeServicePipe::answerStateRequestsWith(std::optional<Bytes> payload)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     stateReply_ = std::move(payload);
+}
+
+void FakeServicePipe::hangUpOnNextStateRequests(size_t count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hangUps_ = count;
 }
 
 void FakeServicePipe::dieAfterStateRepliesWith(Bytes strayPayload)

@@ -25,6 +25,9 @@ public:
 
     // The reply payload to each state request (one byte, 3, unless told); none: hang up instead.
     void answerStateRequestsWith(std::optional<Bytes> payload);
+    // The next `count` state requests are not answered: the connection is ended instead, as by a
+    // service that goes down with the request taken. Later ones are answered as told above.
+    void hangUpOnNextStateRequests(size_t count);
     // After each state reply: send this frame too and close the server's end without
     // disconnecting, as a service that dies just then would; the stray frame stays unread.
     void dieAfterStateRepliesWith(Bytes strayPayload);
@@ -52,6 +55,7 @@ private:
     std::vector<std::shared_ptr<Connection>> connections_; // every connection ever taken
     size_t frames_ = 0;
     std::optional<Bytes> stateReply_ = Bytes { 3 };
+    size_t hangUps_ = 0;
     std::optional<Bytes> strayFrame_;
     std::thread acceptor_;
 };

@@ -119,13 +119,13 @@ TEST_P(StateReply, GetVpnStateReturnsTheRepliedByteUnchecked)
 
 INSTANTIATE_TEST_SUITE_P(CmdApi, StateReply,
                          ::testing::Values(StateReplyCase { "NotConnected", Bytes { 0 }, 0 },
+                                           StateReplyCase { "Disconnected", Bytes { 1 }, 1 },
                                            StateReplyCase { "Connecting", Bytes { 2 }, 2 },
                                            StateReplyCase { "Connected", Bytes { 3 }, 3 },
                                            StateReplyCase { "Seven", Bytes { 7 }, 7 },
                                            StateReplyCase { "ByteFF", Bytes { 0xFF }, 255 },
                                            StateReplyCase { "FirstOfTwoBytes", Bytes { 2, 9 }, 2 },
-                                           StateReplyCase { "EmptyPayload", Bytes {}, 1 },
-                                           StateReplyCase { "HangUp", std::nullopt, 1 }),
+                                           StateReplyCase { "EmptyPayload", Bytes {}, 1 }),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LibraryOverPipe, EachThreadHasAConnectionOfItsOwn)
@@ -156,15 +156,99 @@ TEST_F(LibraryOverPipe, AThreadReachesTheServiceAgainAfterItsConnectionWasDroppe
                                                             hex(StateRequest + frame(Bytes { 8 } + stringField("true"))) }));
 }
 
-TEST_F(LibraryOverPipe, AWriteThatFailsIsReportedByConnectAndDisconnect)
+TEST_F(LibraryOverPipe, AServiceThatGoesWithTheStateRequestTakenIsAskedOnceMoreOnANewConnection)
 {
-    // The service answers, then dies with a stray frame unread: the handle still looks alive.
-    server->dieAfterStateRepliesWith(Bytes { 9 });
-    EXPECT_EQ(caller.run(cmdApi().getVpnState), 3);
+    server->hangUpOnNextStateRequests(1);
+    server->answerStateRequestsWith(Bytes { 2 });
+    EXPECT_EQ(caller.run(cmdApi().getVpnState), 2);
+    EXPECT_EQ(receivedAfter(2), (std::vector<std::string> { hex(StateRequest), hex(StateRequest) }));
+}
+
+TEST_F(LibraryOverPipe, AStateRequestGoesTwiceAtMostWhenEveryConnectionIsHungUp)
+{
+    server->answerStateRequestsWith(std::nullopt);
+    EXPECT_EQ(caller.run(cmdApi().getVpnState), 1);
+    // The call has returned: nothing more is on its way.
+    EXPECT_EQ(receivedAfter(2), (std::vector<std::string> { hex(StateRequest), hex(StateRequest) }));
+}
+
+// A write that fails on a connection whose service has gone, with a frame of it left unread.
+class DeadConnection : public LibraryOverPipe {
+protected:
+    void SetUp() override
+    {
+        LibraryOverPipe::SetUp();
+        server->dieAfterStateRepliesWith(Bytes { 9 });
+        EXPECT_EQ(caller.run(cmdApi().getVpnState), 3);
+        EXPECT_EQ(receivedAfter(1), std::vector<std::string> { hex(StateRequest) });
+    }
+};
+
+TEST_F(DeadConnection, ConnectAndDisconnectGoOnANewConnectionWhileTheServiceTakesOne)
+{
+    EXPECT_TRUE(caller.run(cmdApi().connectVPN));
+    EXPECT_TRUE(caller.run(cmdApi().disconnectVPN));
+    EXPECT_EQ(receivedAfter(3), (std::vector<std::string> { hex(StateRequest),
+                                                            hex(frame(Bytes { 8 } + stringField("true"))
+                                                                + frame(Bytes { 8 } + stringField("false"))) }));
+}
+
+TEST_F(DeadConnection, ConnectAndDisconnectReportTheFailedWriteWhenTheServiceIsGoneForGood)
+{
+    server.reset();
+    // Each call tries the pipe, then the service start, which fails: the service does not exist.
     EXPECT_FALSE(caller.run(cmdApi().connectVPN));
     EXPECT_FALSE(caller.run(cmdApi().disconnectVPN));
-    EXPECT_EQ(receivedAfter(1), std::vector<std::string> { hex(StateRequest) });
 }
+
+struct RestartCase {
+    const char* name;
+    std::string (*call)();
+    const char* result;
+    Bytes frames;
+    size_t frameCount;
+};
+
+std::string boolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
+class ServiceRestart : public LibraryOverPipe, public ::testing::WithParamInterface<RestartCase> {};
+
+TEST_P(ServiceRestart, TheThreadsNextCallReachesTheServiceBackOnOneNewConnection)
+{
+    EXPECT_EQ(caller.run(cmdApi().getVpnState), 3);
+    ASSERT_TRUE(server->waitForFrames(1));
+    // The service stops, taking its pipe name with it, and starts again.
+    server.reset();
+    server = std::make_unique<FakeServicePipe>();
+    ASSERT_TRUE(server->holdsName());
+
+    EXPECT_EQ(caller.run(GetParam().call), GetParam().result);
+    EXPECT_EQ(receivedAfter(GetParam().frameCount), std::vector<std::string> { hex(GetParam().frames) });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CmdApi, ServiceRestart,
+    ::testing::Values(
+        RestartCase { "getVpnState", [] { return std::to_string(cmdApi().getVpnState()); }, "3", StateRequest, 1 },
+        RestartCase { "connectVPN", [] { return boolText(cmdApi().connectVPN()); }, "true",
+                      frame(Bytes { 8 } + stringField("true")), 1 },
+        RestartCase { "disconnectVPN", [] { return boolText(cmdApi().disconnectVPN()); }, "true",
+                      frame(Bytes { 8 } + stringField("false")), 1 },
+        RestartCase { "vpnUserLogOut",
+                      [] {
+                          cmdApi().vpnUserLogOut();
+                          return std::string("done");
+                      },
+                      "done",
+                      frame(Bytes { 6 } + stringField("Hidden.VpnUser.login"))
+                          + frame(Bytes { 6 } + stringField("Hidden.VpnUser.password"))
+                          + frame(Bytes { 6 } + stringField("Hidden.VpnUser.token"))
+                          + frame(Bytes { 6 } + stringField("Hidden.VpnUser.rememberMe")),
+                      4 }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LibraryOverPipe, WithNeitherPipeNorServiceCallsFailUntilThePipeAppears)
 {

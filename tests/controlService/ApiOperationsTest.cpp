@@ -3,6 +3,7 @@
 #include "ApiClientFixture.h"
 #include "OvpnConfigFolder.h"
 
+#include "api/ReplyJson.h"
 #include "api/ServerResponse.h"
 
 #include <boost/property_tree/exceptions.hpp>
@@ -165,9 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The replies every operation is tried with.
 enum class Reply { StatusTrue, StatusCapitalTrue, StatusFalse, Http401, Http500, EmptyBody, NotJson, EmptyObject,
-                   MissingMember };
+                   MissingMember, DeeplyNested };
 const char* const ReplyNames[] = { "StatusTrue", "StatusCapitalTrue", "StatusFalse", "Http401",      "Http500",
-                                   "EmptyBody",  "NotJson",           "EmptyObject", "MissingMember" };
+                                   "EmptyBody",  "NotJson",           "EmptyObject", "MissingMember", "DeeplyNested" };
 
 void PrintTo(Reply reply, std::ostream* out)
 {
@@ -203,6 +204,8 @@ std::pair<int, std::string> replyFor(Reply reply)
     case Reply::NotJson: return { 200, "{\"status\":" };
     case Reply::EmptyObject: return { 200, "{}" };
     case Reply::MissingMember: return { 200, R"({"unrelated":"1"})" };
+    // Nothing but opening brackets: each is one more level of the parser's descent.
+    case Reply::DeeplyNested: return { 200, "{\"status\":" + std::string(100000, '[') };
     }
     return { 0, "" };
 }
@@ -225,6 +228,7 @@ Outcome expectedOutcome(Handler handler, Reply reply)
     case Reply::EmptyBody:
         return { 500, "Internal Server Error", connect ? "Server response is empty" : "Empty response" };
     case Reply::NotJson:
+    case Reply::DeeplyNested:
         return { 500, "Internal Server Error", connect ? "Error reading response json" : "Incorrect response from server" };
     case Reply::EmptyObject:
         return { 500, "Internal Server Error",
@@ -275,6 +279,7 @@ TEST_P(OperationReply, GivesTheResultRecordOfItsHandler)
         { Reply::Http500, "Unexpected response code 500 with status: Internal Server Error" },
         { Reply::EmptyObject, op.emptyLine ? op.emptyLine : "" },
         { Reply::NotJson, op.errorLine ? std::string(op.errorLine) + " 1" : "" },
+        { Reply::DeeplyNested, op.errorLine ? std::string(op.errorLine) + " 1" : "" },
     };
     const auto line = frameLines.find(reply);
     if (line != frameLines.end() && !line->second.empty()) {
@@ -292,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::ValuesIn(Operations),
                        ::testing::Values(Reply::StatusTrue, Reply::StatusCapitalTrue, Reply::StatusFalse,
                                          Reply::Http401, Reply::Http500, Reply::EmptyBody, Reply::NotJson,
-                                         Reply::EmptyObject, Reply::MissingMember)),
+                                         Reply::EmptyObject, Reply::MissingMember, Reply::DeeplyNested)),
     replyCaseName);
 
 TEST_F(ApiOperationsTest, LoginWithoutATokenRaisesAndStoresNothing)
@@ -405,3 +410,40 @@ INSTANTIATE_TEST_SUITE_P(
                       MadeResponse { 500, L"Success", 500, "Internal Server Error", "Unhandled server error code" },
                       MadeResponse { 503, L"Service Unavailable", 500, "Internal Server Error", "Service Unavailable" },
                       MadeResponse { 0, L"Success!", 500, "Internal Server Error", "Success!" }));
+
+namespace {
+
+// `levels` arrays, one inside the other, around a string.
+std::wstring nestedArrays(size_t levels)
+{
+    return std::wstring(levels, L'[') + L"\"x\"" + std::wstring(levels, L']');
+}
+
+} // namespace
+
+TEST(ReplyJson, ReadsNestingUpToItsBound)
+{
+    boost::property_tree::wptree tree;
+    readReplyJson(L"{\"a\":" + nestedArrays(MaxReplyNesting - 1) + L"}", tree);
+    EXPECT_EQ(tree.size(), 1u);
+}
+
+TEST(ReplyJson, CountsNoBracketInsideAString)
+{
+    boost::property_tree::wptree tree;
+    readReplyJson(L"{\"a\":\"" + std::wstring(1000, L'[') + L"\\\"{{\",\"b\":\"1\"}", tree);
+    EXPECT_EQ(tree.get<std::wstring>(L"b"), L"1");
+    EXPECT_EQ(tree.get<std::wstring>(L"a"), std::wstring(1000, L'[') + L"\"{{");
+}
+
+TEST(ReplyJson, RefusesDeeperNestingAsASyntaxErrorOnItsLine)
+{
+    boost::property_tree::wptree tree;
+    try {
+        readReplyJson(L"{\n\"status\":\"true\",\n\"a\":" + nestedArrays(MaxReplyNesting) + L"}", tree);
+        ADD_FAILURE() << "read";
+    } catch (const boost::property_tree::json_parser_error& error) {
+        EXPECT_EQ(error.line(), 3u);
+    }
+    EXPECT_TRUE(tree.empty());
+}

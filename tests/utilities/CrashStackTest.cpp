@@ -4,6 +4,7 @@
 #include "CrashInvestigatable.h"
 #include "LogFileFixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -166,6 +167,32 @@ TEST_F(FakeStackTest, TheWalkEndsWhereTheFrameAddressIsTheReturnAddress)
 
     const std::string trace = utilities::CrashInvestigatable::getStackTrace(contextAt(0xa10, frame1));
     EXPECT_EQ(trace, hexAddress(code + 0xa10) + "\n");
+}
+
+TEST_F(FakeStackTest, AFrameChainThatComesBackOnItselfEndsTheWalk)
+{
+    ASSERT_NE(code, nullptr);
+    frame1[0] = addressOf(frame2);
+    frame1[1] = at(0xabc);
+    frame2[0] = addressOf(frame1);
+    frame2[1] = at(0xdef);
+
+    const std::string trace = utilities::CrashInvestigatable::getStackTrace(contextAt(0xa10, frame1));
+    EXPECT_EQ(trace, hexAddress(code + 0xa10) + "\n" + hexAddress(code + 0xabc) + "\n");
+}
+
+TEST_F(FakeStackTest, TheWalkEndsAfter256Frames)
+{
+    ASSERT_NE(code, nullptr);
+    // 300 frames, each above the one before.
+    std::vector<DWORD> deep(2 * 301, 0);
+    for (size_t i = 0; i < 300; ++i) {
+        deep[2 * i] = addressOf(&deep[2 * (i + 1)]);
+        deep[2 * i + 1] = at(0x100 + static_cast<DWORD>(i));
+    }
+
+    const std::string trace = utilities::CrashInvestigatable::getStackTrace(contextAt(0xa10, deep.data()));
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 256) << trace;
 }
 
 TEST_F(FakeStackTest, TheCallersContextIsLeftAsItWas)

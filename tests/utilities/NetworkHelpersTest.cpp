@@ -73,6 +73,19 @@ TEST_F(CheckPortTest, FreePortIsAvailableAndStaysFree)
     EXPECT_EQ(probeLines(), (std::vector<std::string> { line, line }));
 }
 
+// Ports that no TCP socket can have: each would be cut to 16 bits, and 0 binds to any free port.
+TEST_F(CheckPortTest, APortOutsideOneTo65535IsNeverAvailable)
+{
+    int free = 0;
+    boundSocket(false, free); // closed again at once: the port is free now
+    for (const int port : { free + 65536, -65536 + free, 0, -1, 65536 }) {
+        EXPECT_FALSE(checkPort("127.0.0.1", port)) << port;
+    }
+    const std::vector<std::string> lines = probeLines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "[INFO]: \t checkPort no such port 127.0.0.1 : " + std::to_string(free + 65536) + " ");
+}
+
 TEST_F(CheckPortTest, UnresolvableNameIsNoSuchHost)
 {
     // A name with an empty label is refused by the resolver before any query leaves the machine.

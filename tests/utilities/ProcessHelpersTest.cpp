@@ -95,6 +95,18 @@ INSTANTIATE_TEST_SUITE_P(ProcessHelpers, LaunchAndWait, ::testing::Values(
     WaitCase { "Large", L"exit 1000", 1000 }),
     [](const ::testing::TestParamInfo<WaitCase>& info) { return info.param.name; });
 
+TEST_F(ProcessHelpersTest, LaunchAndWaitEndsACommandThatRunsPastTheLimit)
+{
+    const std::wstring command = probeCommand(L"wait");
+    EXPECT_EQ(launchAndWait(command, 200), -1);
+    EXPECT_EQ(lines(), (std::vector<std::string> { "Launched " + narrow(command),
+                                                   "launchAndWait: not ended within 200 ms, terminated: "
+                                                       + narrow(command) }));
+    std::vector<DWORD> running;
+    findProcessesByName(ProbeName, running);
+    EXPECT_TRUE(running.empty()) << "the probe still runs";
+}
+
 TEST_F(ProcessHelpersTest, LaunchAndWaitOfAMissingProgramIsMinusOne)
 {
     EXPECT_EQ(launchAndWait(MissingProgram), -1);
@@ -148,6 +160,16 @@ TEST_F(ProcessHelpersTest, FailedUserStartIsNotRetriedUnlessElevationIsNeeded)
     EXPECT_FALSE(createProcessAsUser(MissingProgram, token.get(), nullptr));
     EXPECT_EQ(lines(), (std::vector<std::string> { "CreateProcessAsUser failed 2" }));
     EXPECT_FALSE(LaunchAppAsUser(MissingProgram));
+}
+
+TEST_F(ProcessHelpersTest, TheStartThroughTheShellRunsAProgramGivenByItsQuotedPath)
+{
+    const UniqueHandle token = getUserToken();
+    ASSERT_TRUE(token);
+    const std::wstring report = folder.file(L"shell.txt");
+    // Without an environment block of its own the program sees this process's environment.
+    EXPECT_TRUE(createProcessThroughShell(variableCommand(report), token.get(), nullptr));
+    EXPECT_EQ(awaitReport(report), L"present");
 }
 
 // A probe that waits to be ended; ended in any case when the test is over.

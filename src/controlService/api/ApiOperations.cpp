@@ -2,6 +2,7 @@
 #include "ServerApiOperator.h"
 
 #include "ApiFields.h"
+#include "ReplyJson.h"
 #include "ResponseFiles.h"
 #include "ServerResponse.h"
 
@@ -14,11 +15,7 @@
 #include "Logger.h"
 #include "StringHelpers.h"
 
-#include <boost/property_tree/json_parser.hpp>
-
 #include <windows.h>
-
-#include <sstream>
 
 namespace {
 
@@ -152,8 +149,7 @@ RemoteServerResponse ServerApiOperator::handleJsonReply(const std::wstring& text
     Logger::instance().write(log.reply, loggedReply(text));
     Tree reply;
     try {
-        std::wistringstream stream(text);
-        boost::property_tree::read_json(stream, reply);
+        readReplyJson(text, reply);
     } catch (const boost::property_tree::json_parser_error& error) {
         Logger::instance().write(log.error, error.line());
         return makeServerResponse(502, failures.syntaxError);

@@ -1,6 +1,9 @@
 #include "GlobalPaths.h"
 
+#include "Handles.h"
+
 #include <windows.h>
+#include <aclapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -37,7 +40,56 @@ std::wstring https(const wchar_t* endpoint)
     return std::wstring(L"https://") + ApiHost + endpoint;
 }
 
+// Full access for SYSTEM and Administrators, inherited by everything below; none for anybody else.
+LocalMemory administratorsOnlyAcl()
+{
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof system;
+    DWORD administratorsSize = sizeof administrators;
+    if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize)
+        || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize))
+        return LocalMemory();
+    EXPLICIT_ACCESSW entries[2] {};
+    PSID trustees[2] = { system, administrators };
+    for (int i = 0; i < 2; ++i) {
+        entries[i].grfAccessPermissions = FILE_ALL_ACCESS;
+        entries[i].grfAccessMode = SET_ACCESS;
+        entries[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+        entries[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+        entries[i].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+        entries[i].Trustee.ptstrName = static_cast<LPWSTR>(trustees[i]);
+    }
+    PACL acl = nullptr;
+    if (SetEntriesInAclW(2, entries, nullptr, &acl) != ERROR_SUCCESS)
+        return LocalMemory();
+    return LocalMemory(acl);
+}
+
 } // namespace
+
+void makeServiceFolder(const std::wstring& folder)
+{
+    const LocalMemory acl = administratorsOnlyAcl();
+    const auto dacl = static_cast<PACL>(acl.get());
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes { sizeof attributes, &descriptor, FALSE };
+    // Protected: the entries of the folder above do not flow in.
+    const bool secured = dacl && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
+        && SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE)
+        && SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    if (!PathFileExistsW(folder.c_str())) {
+        if (secured && CreateDirectoryW(folder.c_str(), &attributes))
+            return;
+        CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    // Made before, perhaps with the entries of the folder above. A program that may not change them
+    // (one not run as SYSTEM or by an administrator) leaves them as they are.
+    if (dacl)
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                              nullptr);
+}
 
 std::wstring folderOf(const std::wstring& path)
 {
@@ -54,8 +106,7 @@ void initGlobalPaths()
     wchar_t common[MAX_PATH + 1] = {};
     SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
     AppdataPath = std::wstring(common) + L"\\" + ProductFolder;
-    if (!PathFileExistsW(AppdataPath.c_str()))
-        CreateDirectoryW(AppdataPath.c_str(), nullptr);
+    makeServiceFolder(AppdataPath);
     AppdataPath += L"\\";
 
     wchar_t module[MAX_PATH + 1] = {};

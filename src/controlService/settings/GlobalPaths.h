@@ -27,5 +27,13 @@ extern const wchar_t* const ApiHost;
 
 void initGlobalPaths();
 
+// Creates the folder, or takes it as it is, with a protected DACL that lets in only SYSTEM and
+// Administrators, inherited by everything in it. The product folder holds the settings documents
+// (whose key is in this program), the daemon's configuration and credentials, and the service's log:
+// with the entries of the common application-data folder every local user could read them and put
+// files of their own under the names the service writes. A program that may not change the DACL of
+// a folder that exists (one not run as SYSTEM or by an administrator) leaves it as it is.
+void makeServiceFolder(const std::wstring& folder);
+
 // `path` up to and including its last backslash; empty when it has none.
 std::wstring folderOf(const std::wstring& path);
