@@ -1,6 +1,8 @@
 #pragma once
 // Every log and event-log text of the service object, as it appears in the logs.
 
+#include "ProductVersion.h"
+
 namespace ServiceLog {
 
 // Event log
@@ -13,7 +15,7 @@ constexpr const wchar_t* LogFileName = L"Nimbal Privacy Service";
 constexpr const wchar_t* LogFileExtension = L".log";
 
 // Start-up
-constexpr const char* BannerBeforeStamp = "Starting Nimbal Privacy Service, version 1.1.0.33 built";
+constexpr const char* BannerBeforeStamp = "Starting Nimbal Privacy Service, version " NIMBAL_VERSION " built";
 constexpr const char* UpdateEventFailed = "Error creating update event object";
 
 // How a worker that cannot be queued is reported.
