@@ -4,8 +4,6 @@
 
 #include "Logger.h"
 
-using namespace ServiceLog;
-
 void ZazozeControlService::runUpdateChecks()
 {
     runCheckinLoop([this] { return apiOperator.checkin(); });

@@ -13,8 +13,6 @@
 
 #include <exception>
 
-using namespace ServiceLog;
-
 namespace {
 
 // How much of each log a log upload carries, from its end.
@@ -58,7 +56,7 @@ bool ZazozeControlService::launchApp(const std::wstring& commandLine)
 
 void ZazozeControlService::setRequiredState(bool enable)
 {
-    Logger::instance().write(SetRequiredState, Enable, enable);
+    Logger::instance().write("ZazozeControlService::setRequiredState", "enable=", enable);
     // Stored first: the connect that follows reads it.
     mainSettings().setValue(SettingsKeys::OvpnRequiredState, enable);
     applyRequiredState();
@@ -78,7 +76,7 @@ void ZazozeControlService::restartUpdateCheck()
     } while (updateCheckThreadRunning);
     // The stop may have begun meanwhile; then nothing new is queued.
     if (!stopping)
-        queueWorker(&ZazozeControlService::UpdateCheckThread, UpdateCheckLaunch);
+        queueWorker(&ZazozeControlService::UpdateCheckThread, "UpdateCheckThread");
 }
 
 bool ZazozeControlService::postLogs()

@@ -7,7 +7,6 @@
 #include "settings/GlobalPaths.h"
 #include "settings/SettingsKeys.h"
 #include "update/UpdateFilePath.h"
-#include "update/UpdateTexts.h"
 
 #include "ComPtr.h"
 #include "FileHelpers.h"
@@ -16,8 +15,6 @@
 #include "StringHelpers.h"
 
 #include <exception>
-
-using namespace UpdateLog;
 
 namespace {
 
@@ -37,27 +34,17 @@ std::wstring installerCommandLine(const std::wstring& path, const wchar_t* switc
 bool ZazozeControlService::runUpdate()
 {
     const std::wstring type = mainSettings().getValue<std::wstring>(SettingsKeys::UpdateType);
-    Logger::instance().write(Start, RunUpdate, toNarrowString(type));
+    Logger::instance().write("Start ", "ZazozeControlService::runUpdate", toNarrowString(type));
     if (type == ManualUpdate)
         return false;
     if (stopping)
         return true;
-    try {
-        launchServiceWorker(&ZazozeControlService::updateAsynchronously);
-        return true;
-    } catch (DWORD error) {
-        Logger::instance().write(LaunchFailedWithError, error);
-    } catch (const std::exception& error) {
-        Logger::instance().write(LaunchFailedWith, error.what());
-    } catch (...) {
-        Logger::instance().write(LaunchFailedUnknown);
-    }
-    return false;
+    return queueWorker(&ZazozeControlService::updateAsynchronously, "UpdateAsynchronously");
 }
 
 std::wstring ZazozeControlService::getUpdateUrlIfAvailable()
 {
-    Logger::instance().write(GetUpdateUrl);
+    Logger::instance().write("ZazozeControlService::getUpdateUrlIfAvailable");
     ConfigSection& settings = mainSettings();
     if (settings.getValue<std::wstring>(SettingsKeys::OfferedVersion) != ProductVersion
         && settings.getValue<std::wstring>(SettingsKeys::UpdateType) != SilentUpdate)
@@ -69,33 +56,33 @@ void ZazozeControlService::updateAsynchronously()
 {
     // Tested and set in one step: of two items queued together only one may go on.
     if (asyncUpdateRunning.exchange(true)) {
-        Logger::instance().write(AlreadyRunning);
+        Logger::instance().write("Asynchronous update already running");
         return;
     }
     // Cleared on every way out, also by an exception that is no standard one (which the work
     // item then logs): left set, every later update would be "already running".
     const RunningFlag running(asyncUpdateRunning);
     const ComInit com(COINIT_APARTMENTTHREADED);
-    Logger::instance().write(Start, UpdateAsynchronously);
+    Logger::instance().write("Start ", "ZazozeControlService::updateAsynchronously");
     try {
         update();
     } catch (const std::exception& error) {
-        Logger::instance().write(UpdateAsynchronously, error.what());
+        Logger::instance().write("ZazozeControlService::updateAsynchronously", error.what());
     }
-    Logger::instance().write(Stop, UpdateAsynchronously);
+    Logger::instance().write("Stop ", "ZazozeControlService::updateAsynchronously");
 }
 
 void ZazozeControlService::update()
 {
     Logger& log = Logger::instance();
-    log.write(Start, Update);
+    log.write("Start ", "ZazozeControlService::update");
     if (updDownloader.downloading) {
-        log.write(Busy, Update, RejectingDownload);
+        log.write("updDownloader is busy when running", "ZazozeControlService::update", "rejecting download");
         return;
     }
     const std::wstring url = mainSettings().getValue<std::wstring>(SettingsKeys::UpdateUrl);
     if (url.empty()) {
-        log.write(EmptyUrl);
+        log.write("Update URL is empty");
         return;
     }
     const std::wstring path = makeUpdateFilePath(url);
@@ -106,7 +93,7 @@ void ZazozeControlService::update()
     if (!updDownloader.downloadFile(url, path)) {
         // The folder was made for this download alone, and the download has deleted its file.
         RemoveDirectoryW(folderOf(path).c_str());
-        log.write(NotDownloaded);
+        log.write("Update did not downloaded ok");
         return;
     }
     // Read again: the type may have changed during the download.
@@ -117,7 +104,7 @@ void ZazozeControlService::update()
         grantEveryoneAccess(path);
         launched = LaunchAppAsUser(installerCommandLine(path, UserSwitches));
     }
-    log.write(launched ? Launched : NotLaunched);
+    log.write(launched ? "Update launched ok" : "Update did not launched ok");
 }
 
 // Stop: the running download ends at its next chunk.

@@ -13,8 +13,6 @@
 
 #include <exception>
 
-using namespace ServiceLog;
-
 namespace {
 
 constexpr int FirstHttpPort = 666;
@@ -26,12 +24,12 @@ const char* const LoopbackHost = "127.0.0.1";
 void ZazozeControlService::UpdateCheckThread()
 {
     const ComInit com(COINIT_APARTMENTTHREADED);
-    Logger::instance().write(StartUpdateCheck);
+    Logger::instance().write("Start Update Check thread");
     {
         const RunningFlag running(updateCheckThreadRunning);
         runUpdateChecks();
     }
-    Logger::instance().write(StopUpdate);
+    Logger::instance().write("Stop Update thread");
 }
 
 void ZazozeControlService::runCheckinLoop(const std::function<bool()>& checkin)
@@ -46,7 +44,7 @@ void ZazozeControlService::runCheckinLoop(const std::function<bool()>& checkin)
             ConfigManager::instance().saveMainSettings();
         } else {
             wait = checkinWaitMs(mainSettings().getValue<int>(SettingsKeys::UpdateRequestIntervalIfFailed));
-            Logger::instance().write(LoginFailed, wait / 1000, Seconds);
+            Logger::instance().write("Login failed - will retry in", wait / 1000, "seconds(s).");
         }
         if (WaitForSingleObject(updateEvent.get(), wait) != WAIT_TIMEOUT)
             return;
@@ -56,30 +54,30 @@ void ZazozeControlService::runCheckinLoop(const std::function<bool()>& checkin)
 void ZazozeControlService::SettingsThread()
 {
     const ComInit com(COINIT_APARTMENTTHREADED);
-    Logger::instance().write(StartSettings);
+    Logger::instance().write("Start Settings thread");
     try {
         serverPool.acceptLoop();
     } catch (const std::exception& error) {
-        Logger::instance().write(SettingsCaught, error.what());
+        Logger::instance().write("SettingsThread caught", error.what());
     } catch (...) {
-        Logger::instance().write(SettingsCaughtUnknown);
+        Logger::instance().write("SettingsThread caught unknown exception");
     }
-    Logger::instance().write(StopSettings);
+    Logger::instance().write("Stop Settings thread");
 }
 
 void ZazozeControlService::winServerThread()
 {
     {
         const ComInit com(COINIT_APARTMENTTHREADED);
-        Logger::instance().write(StartWinServer);
+        Logger::instance().write("Start WinServer thread");
         try {
             const int port = chooseLocalHttpPort();
             if (startHttpServer(port))
                 httpServer.processRequests();
         } catch (const std::exception& error) {
-            Logger::instance().write(WinServerCaught, error.what());
+            Logger::instance().write("WinServer thread caught", error.what());
         } catch (...) {
-            Logger::instance().write(WinServerCaughtUnknown);
+            Logger::instance().write("WinServer thread caught unknown exception");
         }
     }
     // Last: the service object may be gone as soon as this is seen.
@@ -120,7 +118,7 @@ int ZazozeControlService::chooseLocalHttpPort()
             return port;
         }
     }
-    LOG_ERROR << NoFreePort;
+    LOG_ERROR << "No available port found for HTTPS local server";
     return LastHttpPort + 1;
 }
 

@@ -15,8 +15,6 @@
 #include <atomic>
 #include <chrono>
 
-using namespace ServiceLog;
-
 std::timed_mutex connectToServerMutex;
 
 namespace {
@@ -69,13 +67,16 @@ RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring& s
     // The id names a file and a word of the daemon's command line: anything but a plain name is
     // refused before anything is stopped, requested or written.
     if (!isValidServerId(serverId)) {
-        LOG_ERROR << ConnectToServer << RefusedServerId << serverId;
-        return makeServerResponse(400, BadServerIdMessage);
+        LOG_ERROR << "ZazozeControlService::connectToServer" << "refused a server id that is no plain name:"
+                  << serverId;
+        return makeServerResponse(400, L"Bad server id: only letters, digits, \"-\", \"_\" and \".\" are allowed, it "
+                                       L"may not begin with \".\" or name a device (CON, PRN, AUX, NUL, COM0 to COM9, "
+                                       L"LPT0 to LPT9), and it may have at most 128 characters");
     }
-    const RemoteServerResponse refusal { 500, ConcurrentStatus, ConcurrentMessage };
+    const RemoteServerResponse refusal { 500, "Internal server error", L"Concurrent calls detected" };
     const ConnectAttempt attempt;
     if (!attempt.admitted()) {
-        LOG_INFO << ConcurrentCallsOf << ConnectToServer << Detected;
+        LOG_INFO << "Concurrent calls of " << "ZazozeControlService::connectToServer" << " detected";
         return refusal;
     }
 
@@ -87,11 +88,11 @@ RemoteServerResponse ZazozeControlService::connectToServer(const std::wstring& s
     if (response.code != 200 && !serverId.empty()
         && isFile(OpenVpnStateController::getOvpnConfigDir() + L"\\" + serverId + DaemonFiles::ConfigExtension))
         mainSettings().setValue(SettingsKeys::LastConnectServerId, serverId);
-    if (!startDaemonUnlessStopping(serverId, ConnectToServer))
+    if (!startDaemonUnlessStopping(serverId, "ZazozeControlService::connectToServer"))
         return response;
 
     if (!vpnCheckEvent)
-        Logger::instance().write(NoVpnCheckEvent);
+        Logger::instance().write("Vpn check event object not created");
     else if (watchdogEnded)
         queueWatchdog();
     return response;
@@ -146,7 +147,8 @@ void ZazozeControlService::queueWatchdog()
         // Set before it is queued, so that a stopVpnWatch right after this connect waits for it.
         checkOpenVpnStateThreadRunning = true;
     }
-    if (!queueWorker(&ZazozeControlService::checkOpenVpnStateThread, UpdateCheckLaunch))
+    // A watchdog that cannot be queued is logged in the update check's words.
+    if (!queueWorker(&ZazozeControlService::checkOpenVpnStateThread, "UpdateCheckThread"))
         checkOpenVpnStateThreadRunning = false;
 }
 
@@ -167,7 +169,7 @@ bool ZazozeControlService::startDaemonUnlessStopping(const std::wstring& configN
     const std::lock_guard<std::timed_mutex> starting(daemonStartMutex);
     // The stop may already have stopped the daemon: one started now would outlive the service.
     if (stopping) {
-        LOG_INFO << caller << NotStartedWhileStopping;
+        LOG_INFO << caller << "the service is stopping: the daemon is not started";
         return false;
     }
     vpnController.startOVPN(configName);
@@ -226,5 +228,6 @@ int ZazozeControlService::getVpnState()
 
 bool ZazozeControlService::resetVpnAdapter()
 {
-    return connectNetworkConnection(AdapterDevice);
+    // The VPN's network adapter, as the installer names it.
+    return connectNetworkConnection(L"Nimbal");
 }

@@ -11,8 +11,6 @@
 #include <exception>
 #include <stdexcept>
 
-using namespace ServiceLog;
-
 namespace {
 
 constexpr int UploadAtFailure = 4;
@@ -36,7 +34,8 @@ DWORD checkWait(int n, long intervalSeconds)
 void ZazozeControlService::checkOpenVpnStateThread()
 {
     const ComInit com(COINIT_APARTMENTTHREADED);
-    Logger::instance().write(Start, Watchdog, ThreadId, GetCurrentThreadId());
+    Logger::instance().write("Start", "ZazozeControlService::checkOpenVpnStateThread", " Thread ID: ",
+                             GetCurrentThreadId());
     checkOpenVpnStateThreadRunning = true;
     int n = 1;
     try {
@@ -52,19 +51,19 @@ void ZazozeControlService::checkOpenVpnStateThread()
             const bool failing = mainSettings().getValue<bool>(SettingsKeys::OvpnRequiredState)
                 && !vpnController.isVpnConnected();
             if (!failing) {
-                Logger::instance().write(Watchdog, VpnWorks);
+                Logger::instance().write("ZazozeControlService::checkOpenVpnStateThread", "OpenVPN works correctly");
                 if (n >= 2) {
                     switchLoggingBackOff();
                     n = 1;
                 }
                 continue;
             }
-            LOG_INFO << Watchdog << VpnDoesNotWork << n;
+            LOG_INFO << "ZazozeControlService::checkOpenVpnStateThread" << "OpenVPN does not work correctly" << n;
             if (n == UploadAtFailure) {
                 postLogs();
                 switchLoggingBackOff();
                 if (!lastCheckinSucceeded)
-                    throw std::runtime_error(CannotRepair);
+                    throw std::runtime_error("Cannot repair VPN connection");
                 n = 1;
                 continue;
             }
@@ -73,15 +72,15 @@ void ZazozeControlService::checkOpenVpnStateThread()
             repairVpnConnection(firstOfSeries);
         }
     } catch (const std::exception& error) {
-        LOG_ERROR << Watchdog << ExceptionCaught << error.what();
+        LOG_ERROR << "ZazozeControlService::checkOpenVpnStateThread" << " exception caught:" << error.what();
     } catch (...) {
-        LOG_ERROR << Watchdog << UnknownExceptionCaught;
+        LOG_ERROR << "ZazozeControlService::checkOpenVpnStateThread" << " exception caught";
     }
     {
         const std::lock_guard<std::mutex> lock(watchdogMutex);
         checkOpenVpnStateThreadRunning = false;
     }
-    Logger::instance().write(Stop, Watchdog);
+    Logger::instance().write("Stop", "ZazozeControlService::checkOpenVpnStateThread");
 }
 
 void ZazozeControlService::repairVpnConnection(bool firstOfSeries)
@@ -94,11 +93,13 @@ void ZazozeControlService::repairVpnConnection(bool firstOfSeries)
     // A daemon that runs is left alone: the next check decides again.
     if (vpnController.isDaemonAlive()) {
         if (!vpnController.isManagementConnected())
-            LOG_ERROR << ControllerNotConnected;
+            LOG_ERROR << "OVPN controller was not connected";
     } else {
-        LOG_ERROR << OvpnNotStarted;
+        LOG_ERROR << "OVPN was not started";
         vpnController.stopOVPN();
-        startDaemonUnlessStopping(mainSettings().getValue<std::wstring>(SettingsKeys::LastConnectServerId), Watchdog);
+        startDaemonUnlessStopping(mainSettings().getValue<std::wstring>(SettingsKeys::LastConnectServerId),
+                                  "ZazozeControlService::checkOpenVpnStateThread");
     }
-    Logger::instance().write(Watchdog, StateIncorrect);
+    Logger::instance().write("ZazozeControlService::checkOpenVpnStateThread",
+                             "OpenVPN connection state is considered incorrect");
 }

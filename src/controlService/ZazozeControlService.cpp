@@ -16,8 +16,6 @@
 
 #include <exception>
 
-using namespace ServiceLog;
-
 ZazozeControlService::ZazozeControlService()
     : CServiceBase(ServiceName)
     , serverPool(CommandsPipeName, this)
@@ -28,7 +26,7 @@ ZazozeControlService::ZazozeControlService()
 
 ZazozeControlService::~ZazozeControlService()
 {
-    Logger::instance().write(Destructor);
+    Logger::instance().write("ZazozeControlService::~ZazozeControlService");
     // A service destroyed without its stop routine (or one whose HTTP worker began only after it)
     // still ends the request loop before the members it runs on are gone.
     bool serverStarted = false;
@@ -50,14 +48,14 @@ ZazozeControlService::~ZazozeControlService()
 void ZazozeControlService::OnStart(DWORD, LPWSTR*)
 {
     CoInitialize(nullptr);
-    writeEventLogEntry(EventStarted, EVENTLOG_INFORMATION_TYPE);
-    Logger::instance().fileName = AppdataPath + LogFileName + LogFileExtension;
+    writeEventLogEntry(L"Nimbal Privacy Service started", EVENTLOG_INFORMATION_TYPE);
+    Logger::instance().fileName = AppdataPath + L"Nimbal Privacy Service.log";
     checkInstalledVersion();
     Logger::instance().truncateLogIfNeeded();
     const bool loggingEnabled = mainSettings().getValue<bool>(SettingsKeys::LoggingEnabled);
     Logger::instance().configuredEnabled = loggingEnabled;
     Logger::instance().setLoggingEnabled(loggingEnabled);
-    Logger::instance().write(BannerBeforeStamp, buildStamp());
+    Logger::instance().write("Starting Nimbal Privacy Service, version " NIMBAL_VERSION " built", buildStamp());
 
     asyncUpdateRunning = false;
     updateCheckThreadRunning = false;
@@ -68,12 +66,12 @@ void ZazozeControlService::OnStart(DWORD, LPWSTR*)
     updateEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!updateEvent) {
         const DWORD error = GetLastError();
-        LOG_ERROR << UpdateEventFailed << error;
+        LOG_ERROR << "Error creating update event object" << error;
     } else if (!stopping) {
-        queueWorker(&ZazozeControlService::UpdateCheckThread, UpdateCheckLaunch);
+        queueWorker(&ZazozeControlService::UpdateCheckThread, "UpdateCheckThread");
     }
     if (!stopping)
-        queueWorker(&ZazozeControlService::SettingsThread, SettingsLaunch);
+        queueWorker(&ZazozeControlService::SettingsThread, "SettingsThread");
     if (!stopping)
         queueHttpWorker();
     vpnCheckEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -108,17 +106,20 @@ void ZazozeControlService::launchServiceWorker(Worker worker)
     runAsync([this, worker] { (this->*worker)(); }, WT_EXECUTELONGFUNCTION);
 }
 
-bool ZazozeControlService::queueWorker(Worker worker, const WorkerLaunchTexts& texts)
+bool ZazozeControlService::queueWorker(Worker worker, const char* workerName)
 {
     try {
         launchServiceWorker(worker);
         return true;
     } catch (DWORD error) {
-        Logger::instance().write(texts.withError, error);
+        Logger::instance().write("ZazozeControlService::" + std::string(workerName) + " launch failed with error",
+                                 error);
     } catch (const std::exception& error) {
-        Logger::instance().write(texts.withMessage, error.what());
+        Logger::instance().write("ZazozeControlService::" + std::string(workerName) + " launch failed with: ",
+                                 error.what());
     } catch (...) {
-        Logger::instance().write(texts.unknown);
+        Logger::instance().write("ZazozeControlService::" + std::string(workerName)
+                                 + " launch failed with unknown error");
     }
     return false;
 }
@@ -130,7 +131,7 @@ void ZazozeControlService::queueHttpWorker()
         std::lock_guard<std::mutex> lock(httpServerMutex);
         ++httpWorkers;
     }
-    if (queueWorker(&ZazozeControlService::winServerThread, WinServerLaunch))
+    if (queueWorker(&ZazozeControlService::winServerThread, "winServerThread"))
         return;
     std::lock_guard<std::mutex> lock(httpServerMutex);
     --httpWorkers;
@@ -140,20 +141,20 @@ void ZazozeControlService::queueHttpWorker()
 void ZazozeControlService::OnStop()
 {
     const auto began = std::chrono::steady_clock::now();
-    writeEventLogEntry(EventStopping, EVENTLOG_INFORMATION_TYPE);
+    writeEventLogEntry(L"Nimbal Privacy is stopping", EVENTLOG_INFORMATION_TYPE);
     stopAll([this, began] { waitThreadsOnStop(began); });
 }
 
 void ZazozeControlService::OnShutdown()
 {
-    writeEventLogEntry(EventShutdown, EVENTLOG_INFORMATION_TYPE);
+    writeEventLogEntry(L"Nimbal Privacy Shutdown", EVENTLOG_INFORMATION_TYPE);
     stopAll([this] { skipThreadsOnShutdown(); });
 }
 
 void ZazozeControlService::stopAll(const std::function<void()>& waitStep)
 {
     stopping = true;
-    Logger::instance().write(Terminating);
+    Logger::instance().write("Nimbal Privacy terminating");
     if (updateEvent)
         SetEvent(updateEvent.get());
     if (vpnCheckEvent)
@@ -171,7 +172,7 @@ void ZazozeControlService::stopAll(const std::function<void()>& waitStep)
     updateEvent.reset();
     vpnCheckEvent.reset();
     CoUninitialize();
-    Logger::instance().write(Terminated);
+    Logger::instance().write("Nimbal Privacy terminated");
 }
 
 bool ZazozeControlService::anyWorkerRunning() const
@@ -181,7 +182,7 @@ bool ZazozeControlService::anyWorkerRunning() const
 
 void ZazozeControlService::waitThreadsOnStop(std::chrono::steady_clock::time_point stopBegan)
 {
-    Logger::instance().write(WaitingForThreads);
+    Logger::instance().write("Waiting for end of all threads");
     for (;;) {
         if (!anyWorkerRunning())
             return;
@@ -191,14 +192,16 @@ void ZazozeControlService::waitThreadsOnStop(std::chrono::steady_clock::time_poi
             break;
         Sleep(200);
     }
-    Logger::instance().write(WaitStep, WaitingTooLong, UpdateCheckRunning, updateCheckThreadRunning.load(), Downloader,
-                             updateDownloadRunning() ? Hanged : Stopped);
+    Logger::instance().write("ZazozeControlService::OnStop::waitThreadsOnStop",
+                             "Waiting too long for threads!!! Aborting", "updateCheckThreadRunning=",
+                             updateCheckThreadRunning.load(), "updDownloader",
+                             updateDownloadRunning() ? "hanged" : "stopped");
 }
 
 void ZazozeControlService::skipThreadsOnShutdown()
 {
     if (!anyWorkerRunning())
         return;
-    Logger::instance().write(IgnoringThreads);
+    Logger::instance().write("Ignoring unfinished threads to speed-up exit");
     Sleep(1);
 }

@@ -3,7 +3,6 @@
 // the stop shared by stop and shutdown.
 
 #include "IConfigSectionManager.h"
-#include "ServiceLogTexts.h"
 #include "api/ServerApiOperator.h"
 #include "http/LocalHttpServer.h"
 #include "pipe/ServerPool.h"
@@ -75,8 +74,9 @@ protected:
     using Worker = void (ZazozeControlService::*)();
     // Queues the worker as a long thread-pool work item; throws the Windows error when it cannot.
     void launchServiceWorker(Worker worker);
-    // launchServiceWorker with its failure logged in the worker's own words; false when it failed.
-    bool queueWorker(Worker worker, const ServiceLog::WorkerLaunchTexts& texts);
+    // launchServiceWorker with its failure logged under the worker's name (as in
+    // "ZazozeControlService::SettingsThread launch failed with error"); false when it failed.
+    bool queueWorker(Worker worker, const char* workerName);
 
     void UpdateCheckThread();
     // Check-ins until updateEvent is signalled (or its wait fails), each followed by the wait

@@ -1,6 +1,5 @@
 #include "CommandsServer.h"
 
-#include "PipeLogTexts.h"
 #include "PipeSecurity.h"
 
 #include "IConfigSectionManager.h"
@@ -28,7 +27,7 @@ CommandsServer::CommandsServer(IServerManager* pool, IConfigSectionManager* mana
     , pipeName(pipeName)
     , serverId(pool->nextServerId())
 {
-    Logger::instance().write(PipeLog::ServerCreated);
+    Logger::instance().write("Server created");
     EveryoneSecurity security;
     pipe.reset(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT,
                                 PIPE_UNLIMITED_INSTANCES, PipeBufferSize, PipeBufferSize, 0, security.attributes()));
@@ -36,7 +35,7 @@ CommandsServer::CommandsServer(IServerManager* pool, IConfigSectionManager* mana
 
 CommandsServer::~CommandsServer()
 {
-    Logger::instance().write(PipeLog::Destructor, serverId);
+    Logger::instance().write("Destructor, server_id=", serverId);
     // Nobody holds the server any more, so nobody waits on it for a client.
     shut(nullptr, false);
     pool->releaseServerId();
@@ -46,7 +45,7 @@ bool CommandsServer::waitForClient()
 {
     if (!hasPipe())
         return clientConnected;
-    Logger::instance().write(PipeLog::WaitingForClient, serverId);
+    Logger::instance().write("Waiting for client connection server_id=", serverId);
     const bool connected = ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
     clientConnected = connected;
     return connected;
@@ -56,7 +55,7 @@ void CommandsServer::communicate()
 {
     if (!clientConnected)
         return;
-    Logger::instance().write(PipeLog::ClientConnected, serverId);
+    Logger::instance().write("Client connected, server_id=", serverId);
 
     bool disconnected = false;
     while (!closing) {
@@ -68,17 +67,17 @@ void CommandsServer::communicate()
             break;
     }
     if (disconnected)
-        Logger::instance().write(PipeLog::ClientDisconnected);
+        Logger::instance().write("Client disconnected");
 
-    Logger::instance().write(PipeLog::ClosingSection);
+    Logger::instance().write("Closing section");
     try {
         manager->saveUserAndMainSettings(userSid);
     } catch (const std::exception& error) {
-        Logger::instance().write(PipeLog::SaveFailed, serverId, error.what());
+        Logger::instance().write("Saving the connection's settings failed, server_id=", serverId, error.what());
     } catch (...) {
-        Logger::instance().write(PipeLog::SaveFailed, serverId, PipeLog::UnknownError);
+        Logger::instance().write("Saving the connection's settings failed, server_id=", serverId, "unknown error");
     }
-    Logger::instance().write(PipeLog::EndOfCommunicate);
+    Logger::instance().write("End of communicate");
     pool->removeServer(this);
 }
 
@@ -91,16 +90,16 @@ void CommandsServer::shut(HANDLE thread, bool wakeWaiter)
 {
     if (!pipe.valid() || closed.exchange(true))
         return;
-    Logger::instance().write(PipeLog::CloseServer, serverId);
+    Logger::instance().write("CommandsServer::Close, server_id=", serverId);
     closing = true;
 
     if (clientConnected) {
         if (thread != nullptr) {
             if (cancelSynchronousIo != nullptr) {
-                Logger::instance().write(PipeLog::CancelingIo);
+                Logger::instance().write("Canceling IO on server");
                 cancelSynchronousIo(thread);
             } else {
-                Logger::instance().write(PipeLog::TerminatingIoThread);
+                Logger::instance().write("Terminating IO thread on server");
                 TerminateThread(thread, 0);
             }
         }
@@ -112,14 +111,14 @@ void CommandsServer::shut(HANDLE thread, bool wakeWaiter)
         // that a wait that has not begun yet still finds the client and returns at once.
         const CommandsClient fakeClient(pipeName);
         if (fakeClient.pipe() == INVALID_HANDLE_VALUE)
-            Logger::instance().write(PipeLog::FakeClientNotConnected);
+            Logger::instance().write("Fake client not connected");
     }
 }
 
 DWORD WINAPI CommandsServer::InstanceThread(LPVOID parameter)
 {
     if (parameter == nullptr) {
-        Logger::instance().write(PipeLog::NullThreadParameter);
+        Logger::instance().write("InstanceThread got an unexpected NULL value in lpvParam.\n");
         return static_cast<DWORD>(-1);
     }
     const ComInit com(COINIT_APARTMENTTHREADED);
@@ -127,7 +126,7 @@ DWORD WINAPI CommandsServer::InstanceThread(LPVOID parameter)
         static_cast<CommandsServer*>(parameter)->communicate();
     } catch (...) {
         // Nothing may leave a thread procedure; the server may already be gone.
-        Logger::instance().write(PipeLog::ConnectionEndedByException);
+        Logger::instance().write("InstanceThread: the connection ended by an exception");
     }
     return 1;
 }

@@ -1,7 +1,6 @@
 #include "PipeClientLaunch.h"
 
 #include "PipeClientIdentity.h"
-#include "PipeLogTexts.h"
 
 #include "IConfigSectionManager.h"
 
@@ -28,7 +27,8 @@ bool launchAsPipeClient(HANDLE pipe, const std::wstring& commandLine, IConfigSec
     const UniqueHandle token = pipeClientPrimaryToken(pipe);
     if (!token) {
         const DWORD error = GetLastError();
-        Logger::instance().write(PipeLog::LaunchNoIdentity, error);
+        Logger::instance().write("CMD_LAUNCH_APP: the pipe client's identity cannot be taken, nothing started, error",
+                                 error);
         return false;
     }
     if (isLocalSystemToken(token.get()))
@@ -37,7 +37,7 @@ bool launchAsPipeClient(HANDLE pipe, const std::wstring& commandLine, IConfigSec
     EnvironmentBlock environment;
     if (!CreateEnvironmentBlock(environment.put(), token.get(), FALSE)) {
         const DWORD error = GetLastError();
-        Logger::instance().write(PipeLog::LaunchNoEnvironment, error);
+        Logger::instance().write("CMD_LAUNCH_APP: no environment for the pipe client, nothing started, error", error);
         return false;
     }
     return createProcessAsUser(commandLine, token.get(), environment.get());

@@ -3,7 +3,6 @@
 
 #include "PipeClientIdentity.h"
 #include "PipeClientLaunch.h"
-#include "PipeLogTexts.h"
 
 #include "IConfigSectionManager.h"
 #include "settings/ConfigManager.h"
@@ -28,9 +27,9 @@ bool inBranch(const std::wstring& path, const std::wstring& branch)
 std::string loggedValue(const std::wstring& path, const std::wstring& value)
 {
     if (value.empty())
-        return PipeLog::MissingSetting;
+        return "<!!!-MISSING_SETTING-!!!>";
     if (inBranch(path, SettingsKeys::Hidden))
-        return PipeLog::HiddenValue;
+        return "<hidden>";
     return toNarrowString(value);
 }
 
@@ -63,15 +62,15 @@ bool CommandsServer::serveRequest()
         runCommand(code);
         return true;
     } catch (const missing_setting&) {
-        Logger::instance().write(PipeLog::MalformedRequest, serverId, PipeLog::WithCode, code);
+        Logger::instance().write("Malformed request ignored, server_id=", serverId, "code", code);
         return true;
     } catch (const malformed_message&) {
-        Logger::instance().write(PipeLog::MalformedRequest, serverId, PipeLog::WithCode, code);
+        Logger::instance().write("Malformed request ignored, server_id=", serverId, "code", code);
         return true;
     } catch (const std::exception& error) {
-        Logger::instance().write(PipeLog::RequestFailed, serverId, PipeLog::WithCode, code, error.what());
+        Logger::instance().write("Request failed, server_id=", serverId, "code", code, error.what());
     } catch (...) {
-        Logger::instance().write(PipeLog::RequestFailed, serverId, PipeLog::WithCode, code, PipeLog::UnknownError);
+        Logger::instance().write("Request failed, server_id=", serverId, "code", code, "unknown error");
     }
     // The client of such a command waits in its read for the reply that will not come: the end of
     // the connection ends its wait.
@@ -111,7 +110,7 @@ void CommandsServer::runCommand(std::uint8_t code)
         break;
     case CMD_GET_UPDATE_URL:
         replyString(manager->getUpdateUrlIfAvailable());
-        Logger::instance().write(PipeLog::UpdateUrl, toNarrowString(manager->getUpdateUrlIfAvailable()));
+        Logger::instance().write("Update URL:", toNarrowString(manager->getUpdateUrlIfAvailable()));
         break;
     case CMD_RUN_UPDATE:
         replyByte(manager->runUpdate() ? 1 : 0);
@@ -162,9 +161,9 @@ void CommandsServer::getSetting()
     }
     sendReply();
     if (section == nullptr)
-        Logger::instance().write(PipeLog::NoSection, serverId);
-    Logger::instance().write(PipeLog::SettingRequested, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
-                             PipeLog::Equals, loggedValue(name, value));
+        Logger::instance().write("No settings section for the request, server_id=", serverId);
+    Logger::instance().write("Setting requested for", toNarrowString(userSid), ":", toNarrowString(name),
+                             "==", loggedValue(name, value));
 }
 
 void CommandsServer::setSetting()
@@ -179,21 +178,21 @@ void CommandsServer::setSetting()
                                  toNarrowString(name));
         return;
     }
-    Logger::instance().write(PipeLog::SettingChanged, toNarrowString(userSid), PipeLog::Colon, toNarrowString(name),
-                             PipeLog::Assigned, loggedValue(name, value));
+    Logger::instance().write("Setting changed for", toNarrowString(userSid), ":", toNarrowString(name),
+                             ":=", loggedValue(name, value));
     manager->saveConfigSection(userSid);
 }
 
 bool CommandsServer::mayChange(const std::wstring& name)
 {
     if (section == nullptr) {
-        Logger::instance().write(PipeLog::NoSection, serverId);
+        Logger::instance().write("No settings section for the request, server_id=", serverId);
         return false;
     }
     // The server's check-in answer decides, among other things, which program the service downloads and starts.
     if (inGeneralSection() && inBranch(name, SettingsKeys::LastLoginRequestInfo)) {
-        Logger::instance().write(PipeLog::ServerDataChangeRefused, toNarrowString(userSid), PipeLog::Colon,
-                                 toNarrowString(name));
+        Logger::instance().write("Change refused, the branch holds the server's answer, for", toNarrowString(userSid),
+                                 ":", toNarrowString(name));
         return false;
     }
     return true;
@@ -206,13 +205,13 @@ void CommandsServer::listChildren(bool folders)
     if (section != nullptr)
         names = folders ? section->listFolders(path) : section->listSettings(path);
     else
-        Logger::instance().write(PipeLog::NoSection, serverId);
+        Logger::instance().write("No settings section for the request, server_id=", serverId);
     buffer.startMessage();
     buffer.appendInt32(static_cast<std::int32_t>(names.size()));
     for (const std::wstring& name : names)
         buffer.appendString(name);
     sendReply();
-    Logger::instance().write(folders ? PipeLog::ListFoldersCalled : PipeLog::ListSettingsCalled);
+    Logger::instance().write(folders ? "CMD_LIST_FOLDERS called" : "CMD_LIST_SETTINGS called");
 }
 
 void CommandsServer::removeSetting()
@@ -221,7 +220,7 @@ void CommandsServer::removeSetting()
     if (!mayChange(name))
         return;
     section->removeValue(name);
-    Logger::instance().write(PipeLog::Setting, toNarrowString(name), PipeLog::RemovedFor, toNarrowString(userSid));
+    Logger::instance().write("Setting", toNarrowString(name), "removed for", toNarrowString(userSid));
     manager->saveConfigSection(userSid);
 }
 
@@ -236,11 +235,11 @@ void CommandsServer::setUser()
     }
     if (!clientMayActFor(sid))
         return;
-    Logger::instance().write(PipeLog::SetUserCalled, toNarrowString(sid));
+    Logger::instance().write("SetUser called with", toNarrowString(sid));
     ConfigSection* const next = manager->getConfigUser(sid);
     if (next == nullptr) {
         // The store gave no section: the connection stays with its user.
-        Logger::instance().write(PipeLog::NoSection, serverId);
+        Logger::instance().write("No settings section for the request, server_id=", serverId);
         return;
     }
     userSid = sid;

@@ -1,6 +1,5 @@
 #include "ServerPool.h"
 
-#include "PipeLogTexts.h"
 
 #include "Logger.h"
 
@@ -47,7 +46,7 @@ ServerPool::~ServerPool()
     if (running)
         Close();
     if (WaitForSingleObject(loopEnded.get(), AcceptLoopEndMs) == WAIT_TIMEOUT)
-        Logger::instance().write(PipeLog::AcceptLoopStillRunning);
+        Logger::instance().write("ServerPool::~ServerPool: the accept loop did not end");
     // What Close left running still uses its server and this pool. A server whose thread does not
     // end in time either is left to the process's end rather than destroyed under its thread.
     const ULONGLONG deadline = GetTickCount64() + LeftThreadsEndMs;
@@ -78,7 +77,7 @@ void ServerPool::acceptLoop()
                 WaitForSingleObject(stopEvent.get(), RetryPauseMs);
             continue;
         }
-        Logger::instance().write(PipeLog::ServerConnected);
+        Logger::instance().write("Server connected");
 
         std::lock_guard<std::mutex> lock(serversMutex);
         if (stopping)
@@ -88,11 +87,11 @@ void ServerPool::acceptLoop()
             servers.push_back(Entry { UniqueHandle(thread), server });
         } else {
             char line[64];
-            std::snprintf(line, sizeof line, PipeLog::CreateThreadFailed, static_cast<int>(GetLastError()));
+            std::snprintf(line, sizeof line, "CreateThread failed, GLE=%d.\n", static_cast<int>(GetLastError()));
             Logger::instance().write(line);
         }
     }
-    Logger::instance().write(PipeLog::FinishPoolThread);
+    Logger::instance().write("Finish Pool Thread:");
     SetEvent(loopEnded.get());
 }
 
@@ -110,7 +109,7 @@ bool ServerPool::isActive()
 
 void ServerPool::Close()
 {
-    Logger::instance().write(PipeLog::CloseAll);
+    Logger::instance().write("ServerPool::Close-- CLOSE ALL");
     {
         std::lock_guard<std::mutex> lock(serversMutex);
         stopping = true;
@@ -127,7 +126,7 @@ void ServerPool::Close()
             continue;
         }
         entry.thread.reset();
-        Logger::instance().write(PipeLog::ThreadClosed, entry.server->id());
+        Logger::instance().write("thread closed server_id= ", entry.server->id());
     }
     // A thread left running keeps its entry, and with it the server it still uses.
     servers.remove_if([](const Entry& entry) { return !entry.thread; });
@@ -140,7 +139,7 @@ void ServerPool::Close()
     if (waiting)
         waiting->Close(nullptr);
     waiting.reset();
-    Logger::instance().write(PipeLog::CloseDone);
+    Logger::instance().write("ServerPool::Close-- DONE.");
 }
 
 int ServerPool::nextServerId()

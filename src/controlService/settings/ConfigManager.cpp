@@ -2,7 +2,6 @@
 
 #include "GlobalPaths.h"
 #include "SettingsDocument.h"
-#include "SettingsLogTexts.h"
 
 #include "Logger.h"
 #include "StringHelpers.h"
@@ -70,44 +69,45 @@ ConfigSection* ConfigManager::getConfigUser(const std::wstring& sid)
 {
     // The SID becomes part of a log line and of a file name: nothing but a SID may reach them.
     if (!sid.empty() && !isWellFormedSid(sid)) {
-        Logger::instance().write(SettingsLog::MalformedSid);
+        Logger::instance().write("ConfigManager::getConfigUser refused malformed sid");
         return nullptr;
     }
-    Logger::instance().write(SettingsLog::GetConfigUserOpen, toNarrowString(sid), SettingsLog::GetConfigUserClose);
+    Logger::instance().write("getConfigUser(\"", toNarrowString(sid), "\")");
     if (sid.empty()) {
-        Logger::instance().write(SettingsLog::EmptySidGeneral);
+        Logger::instance().write("ConfigManager::getConfigUser got empty sid, returning general section");
         return &general;
     }
 
     std::lock_guard<std::mutex> lock(mutex);
     const auto found = sections.find(sid);
     if (found != sections.end()) {
-        Logger::instance().write(SettingsLog::ConfigFound);
+        Logger::instance().write("Config founded. Return.");
         return found->second.get();
     }
-    Logger::instance().write(SettingsLog::CreatingSection);
+    Logger::instance().write("Creating new config section");
     auto section = std::make_shared<ConfigSection>(folder + UserFilePrefix + sid + UserFileSuffix);
     sections.emplace(sid, section);
     section->loadAndDecrypt();
-    Logger::instance().write(SettingsLog::SectionCreated);
+    Logger::instance().write("Section created and decrypted");
     return section.get();
 }
 
 void ConfigManager::saveConfigSection(const std::wstring& sid)
 {
     if (sid.empty()) {
-        Logger::instance().write(SettingsLog::SaveEmptySidRejected);
+        Logger::instance().write("Saving config section for empty sid rejected");
         return;
     }
     std::lock_guard<std::mutex> lock(mutex);
     const auto found = sections.find(sid);
     if (found == sections.end()) {
-        Logger::instance().write(SettingsLog::SaveSidNotFound, toNarrowString(sid));
+        Logger::instance().write("Config section that should be saved has not been found for sid =",
+                                 toNarrowString(sid));
         return;
     }
-    Logger::instance().write(SettingsLog::SavingSid, toNarrowString(sid));
+    Logger::instance().write("Saving config section for sid = ", toNarrowString(sid));
     saveUserSection(*found->second);
-    Logger::instance().write(SettingsLog::Saved);
+    Logger::instance().write("Saved");
 }
 
 void ConfigManager::saveMainSettings()
@@ -116,18 +116,18 @@ void ConfigManager::saveMainSettings()
         std::lock_guard<std::mutex> lock(mutex);
         saveToEncryptedFile(general);
     } catch (const std::exception& error) {
-        Logger::instance().write(SettingsLog::SaveMainFailed, error.what());
+        Logger::instance().write("Error saving main settings", error.what());
     } catch (...) {
-        Logger::instance().write(SettingsLog::SaveMainFailed);
+        Logger::instance().write("Error saving main settings");
     }
 }
 
 void ConfigManager::saveUsersConfigurations()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Logger::instance().write(SettingsLog::SavingUsers);
+    Logger::instance().write("Save users configurations...");
     for (auto& entry : sections)
         saveUserSection(*entry.second);
     saveToEncryptedFile(general);
-    Logger::instance().write(SettingsLog::Saved);
+    Logger::instance().write("Saved");
 }

@@ -1,7 +1,6 @@
 #include "ConfigSection.h"
 
 #include "SettingPath.h"
-#include "SettingsLogTexts.h"
 
 #include "Logger.h"
 #include "StringHelpers.h"
@@ -44,10 +43,10 @@ T ConfigSection::getValue(const std::wstring& path) const
         std::shared_lock<SrwLock> lock(mutex);
         return tree.get_child(treePath(path)).get_value<T>();
     } catch (const pt::ptree_bad_path& error) {
-        Logger::instance().write(SettingsLog::GetValueNoPath, toNarrowString(path), SettingsLog::GetValueInTree,
+        Logger::instance().write("ConfigSection::getValue: No path", toNarrowString(path), "in settings tree",
                                  error.what());
     } catch (const std::exception& error) {
-        Logger::instance().write(SettingsLog::GetValueFailed, error.what());
+        Logger::instance().write("ConfigSection::getValue: ", error.what());
     }
     return T();
 }
@@ -220,7 +219,7 @@ bool ConfigSection::loadFromJson(const std::wstring& json)
         tree.swap(loaded);
         return true;
     } catch (const pt::json_parser_error& error) {
-        Logger::instance().write(SettingsLog::JsonReadError, SettingsLog::JsonOnLine, error.line());
+        Logger::instance().write("Error reading json/xml config: ", " on line: ", error.line());
         return false;
     }
 }
@@ -241,7 +240,7 @@ std::wstring ConfigSection::toJson(bool skipHidden) const
             pt::write_json(text, shown);
         }
     } catch (const pt::json_parser_error& error) {
-        Logger::instance().write(SettingsLog::JsonWriteError, SettingsLog::JsonOnLine, error.line());
+        Logger::instance().write("Error writing json/xml config: ", " on line: ", error.line());
     }
     return text.str();
 }

@@ -1,6 +1,5 @@
 #include "RegistryGuid.h"
 
-#include "SettingsLogTexts.h"
 
 #include "Logger.h"
 #include "StringHelpers.h"
@@ -56,8 +55,7 @@ std::wstring readRegistryGuid()
         guid = readGuidFromView(KEY_WOW64_64KEY);
     if (guid.empty()) {
         const DWORD error = GetLastError();
-        LOG_INFO << SettingsLog::RegistryReadFailed << ProductRegistryKey << SettingsLog::RegistryValueAt
-                 << GuidValueName << SettingsLog::RegistryError << error;
+        LOG_INFO << "Failed reading [" << ProductRegistryKey << "] @" << GuidValueName << ", error:" << error;
     }
     return guid;
 }
@@ -82,8 +80,7 @@ RegistryGuidWriter::RegistryGuidWriter(const std::wstring& valueName)
     create(access64, key64);
     if (!key32 && !key64) {
         const DWORD error = GetLastError();
-        LOG_ERROR << SettingsLog::RegistryWriteOpenFailed << ProductRegistryKey << SettingsLog::RegistryValueAt
-                  << valueName << SettingsLog::RegistryError << error;
+        LOG_ERROR << "Failed opening for writing [" << ProductRegistryKey << "] @" << valueName << ", error:" << error;
     }
 }
 

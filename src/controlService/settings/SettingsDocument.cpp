@@ -1,7 +1,6 @@
 #include "SettingsDocument.h"
 
 #include "AsciiJson.h"
-#include "SettingsLogTexts.h"
 
 #include "Logger.h"
 #include "StringCipher.h"
@@ -60,7 +59,8 @@ void clearDirectoryInTheWay(const std::wstring& path)
     if (!isDirectory(path))
         return;
     if (!RemoveDirectoryW(path.c_str()) && !MoveFileW(path.c_str(), (path + DeleteMeSuffix).c_str()))
-        Logger::instance().write(SettingsLog::SaveFunction, SettingsLog::CantMoveDirectory, toNarrowString(path));
+        Logger::instance().write("`anonymous-namespace'::saveToEncryptedFile", "Can't remove or move directory",
+                                 toNarrowString(path));
 }
 
 } // namespace
@@ -81,10 +81,11 @@ void saveToEncryptedFile(ConfigSection& section)
     if (full.empty()) {
         // toJson has logged why; an empty document would lose every stored setting. An [ERROR]
         // line, so that every skipped save is in the log, whether logging is on or not.
-        LOG_ERROR << SettingsLog::SaveFunction << SettingsLog::NotSerialisable << path;
+        LOG_ERROR << "`anonymous-namespace'::saveToEncryptedFile"
+                  << "Settings cannot be written as JSON, keeping the stored document" << path;
         return;
     }
-    Logger::instance().write(SettingsLog::Saving, toNarrowString(path), SettingsLog::WithSecureData,
+    Logger::instance().write("Saving and encrypting file:", toNarrowString(path), "with data (secure):\n",
                              toNarrowString(secure));
     // In 7-bit text no character depends on the code page.
     const std::string cipher = encryptString(toAsciiJson(full));
@@ -101,7 +102,7 @@ void saveToEncryptedFile(ConfigSection& section)
     }
 
     if (writeFileBytes(path, cipher)) {
-        Logger::instance().write(toNarrowString(path), SettingsLog::FileSaved);
+        Logger::instance().write(toNarrowString(path), "saved");
         if (backedUp)
             DeleteFileW(backup.c_str());
         if (section.loadedFromBackup) {
@@ -113,10 +114,11 @@ void saveToEncryptedFile(ConfigSection& section)
         return;
     }
 
-    Logger::instance().write(SettingsLog::SaveFailed, toNarrowString(path));
+    Logger::instance().write("Error occurred while saving", toNarrowString(path));
     if (backedUp && isFile(backup)) {
         if (!DeleteFileW(path.c_str()) && !MoveFileW(path.c_str(), (path + DeleteMeSuffix).c_str()))
-            Logger::instance().write(SettingsLog::SaveFunction, SettingsLog::CantMoveFile, toNarrowString(path));
+            Logger::instance().write("`anonymous-namespace'::saveToEncryptedFile", "Cant remove or move file",
+                                     toNarrowString(path));
     }
 }
 
@@ -125,7 +127,7 @@ void ConfigSection::loadAndDecrypt()
     try {
         const std::string bytes = readFileBytes(filePath);
         if (!bytes.empty()) {
-            Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(filePath));
+            Logger::instance().write("Load and decrypt config/section file: ", toNarrowString(filePath));
             if (loadFromJson(documentJson(bytes))) {
                 loadedFromBackup = false;
                 return;
@@ -139,18 +141,19 @@ void ConfigSection::loadAndDecrypt()
             const std::string saved = readFileBytes(*backup);
             if (saved.empty())
                 continue;
-            Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath),
-                                     bytes.empty() ? SettingsLog::LoadingBackup : SettingsLog::UnreadableLoadingBackup,
+            Logger::instance().write("Config file", toNarrowString(filePath),
+                                     bytes.empty() ? " empty, loading its newest backup"
+                                                   : " unreadable, loading its newest backup",
                                      toNarrowString(*backup));
-            Logger::instance().write(SettingsLog::LoadAndDecrypt, toNarrowString(*backup));
+            Logger::instance().write("Load and decrypt config/section file: ", toNarrowString(*backup));
             if (loadFromJson(documentJson(saved))) {
                 loadedFromBackup = true;
                 return;
             }
         }
         if (bytes.empty())
-            Logger::instance().write(SettingsLog::ConfigFile, toNarrowString(filePath), SettingsLog::NothingToLoad);
+            Logger::instance().write("Config file", toNarrowString(filePath), " empty, nothing to load.");
     } catch (...) {
-        Logger::instance().write(SettingsLog::DecryptFailed, toNarrowString(filePath));
+        Logger::instance().write("Error while decrypting file", toNarrowString(filePath));
     }
 }

@@ -1,7 +1,6 @@
 #include "UpdateDownloader.h"
 
 #include "RunningFlag.h"
-#include "UpdateTexts.h"
 #include "WinHttpHandle.h"
 
 #include "Logger.h"
@@ -11,8 +10,6 @@
 
 #include <exception>
 #include <vector>
-
-using namespace UpdateLog;
 
 namespace {
 
@@ -63,7 +60,8 @@ UpdateDownloader::~UpdateDownloader()
 {
     if (downloading) {
         cancel_downloading = true;
-        Logger::instance().write(Destructor, MustAbort);
+        Logger::instance().write("UpdateDownloader::~UpdateDownloader",
+                                 "ERROR: must abort downloading update before destructing the object");
     }
 }
 
@@ -72,12 +70,12 @@ bool UpdateDownloader::downloadFile(const std::wstring& url, const std::wstring&
     const RunningFlag running(downloading);
     Logger& log = Logger::instance();
     if (url.empty()) {
-        log.write(DownloadEmptyUrl);
+        log.write("Downloading file: empty URL");
         return false;
     }
     CrackedUrl cracked;
     if (!crackUrl(url, cracked)) {
-        log.write(CrackUrlFailed, GetLastError());
+        log.write("Error in WinHttpCrackUrl", GetLastError());
         return false;
     }
     // The installer runs as LocalSystem: only a server that proves who it is (WinHTTP checks its
@@ -86,21 +84,21 @@ bool UpdateDownloader::downloadFile(const std::wstring& url, const std::wstring&
         log.write("Downloading file: refused, the URL is not https:", toNarrowString(url));
         return false;
     }
-    log.write(DownloadingFile, toNarrowString(path), FromUrl, toNarrowString(url), ClosingQuote);
+    log.write("Downloading file '", toNarrowString(path), "' from '", toNarrowString(url), "'");
 
     const wchar_t* const fileName = PathFindFileNameW(path.c_str());
     if (!fileName || *fileName == L'\0') {
-        log.write(IncorrectPath, toNarrowString(path));
+        log.write("Incorrect path", toNarrowString(path));
         return false;
     }
     const std::wstring folder = path.substr(0, static_cast<std::wstring::size_type>(fileName - path.c_str()));
     if (!folder.empty() && !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        log.write(CannotCreateFolder, toNarrowString(path));
+        log.write("Cannot create output file directory", toNarrowString(path));
         return false;
     }
     FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!file) {
-        log.write(CannotOpenFile, toNarrowString(path));
+        log.write("Cannot open output file", toNarrowString(path));
         return false;
     }
 
@@ -122,18 +120,18 @@ bool UpdateDownloader::downloadFile(const std::wstring& url, const std::wstring&
             // An error page is no installer: only a 200 answer is saved.
             const DWORD status = statusCode(request.get());
             if (status != HttpOk) {
-                log.write(HttpStatus, status);
+                log.write("UpdateDownloader::downloadFile: the server answered with HTTP status", status);
             } else {
                 failed = false;
                 std::vector<char> buffer;
                 for (;;) {
                     if (cancel_downloading) {
-                        log.write(Cancelled);
+                        log.write("cancel_downloading==true");
                         break;
                     }
                     DWORD available = 0;
                     if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-                        log.write(QueryDataFailed, GetLastError());
+                        log.write("Error in WinHttpQueryDataAvailable", GetLastError());
                         failed = true;
                         break;
                     }
@@ -143,14 +141,14 @@ bool UpdateDownloader::downloadFile(const std::wstring& url, const std::wstring&
                         try {
                             buffer.resize(available);
                         } catch (const std::exception& e) {
-                            log.write(ResizeFailed, e.what());
+                            log.write("Resize failed", e.what());
                             failed = true;
                             break;
                         }
                     }
                     DWORD read = 0;
                     if (!WinHttpReadData(request.get(), buffer.data(), available, &read)) {
-                        log.write(ReadDataFailed, GetLastError());
+                        log.write("Error in WinHttpReadData", GetLastError());
                         failed = true;
                         break;
                     }
@@ -159,7 +157,8 @@ bool UpdateDownloader::downloadFile(const std::wstring& url, const std::wstring&
                     DWORD written = 0;
                     const BOOL isOk = WriteFile(file.get(), buffer.data(), read, &written, nullptr);
                     if (written < read) {
-                        log.write(WriteFailed, GetLastError(), IsOk, static_cast<int>(isOk));
+                        log.write("Write error condition detected, error: ", GetLastError(), "isOk=",
+                                  static_cast<int>(isOk));
                         failed = true;
                         break;
                     }
@@ -168,10 +167,10 @@ bool UpdateDownloader::downloadFile(const std::wstring& url, const std::wstring&
         }
         if (failed) {
             error = GetLastError();
-            log.write(ErrorOccurred, error);
+            log.write("Error has occurred", error);
         }
     }
-    log.write(DownloadEnded);
+    log.write("Download ended");
     file.reset();
     if (!failed && !cancel_downloading)
         return true;

@@ -1,6 +1,5 @@
 #include "UpdateFilePath.h"
 
-#include "UpdateTexts.h"
 #include "settings/GlobalPaths.h"
 
 #include "Handles.h"
@@ -96,7 +95,7 @@ std::wstring uniqueTempFileName(const std::wstring& name, const RandomSource& ra
                                      error);
             return std::wstring();
         }
-        Logger::instance().write(toNarrowString(candidate), UpdateLog::NameExists);
+        Logger::instance().write(toNarrowString(candidate), "exists, trying to generate another");
     }
     Logger::instance().write("uniqueTempFileName: every name drawn is taken in", toNarrowString(TempPath));
     return std::wstring();

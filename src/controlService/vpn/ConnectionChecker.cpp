@@ -25,7 +25,7 @@ ConnectionChecker::~ConnectionChecker()
 void ConnectionChecker::initSockets()
 {
     if (!sockets_.start())
-        Logger::instance().write(ControllerLog::WsaStartupFailed);
+        Logger::instance().write("WSAStartup failed");
 }
 
 bool ConnectionChecker::updateVpnPort()
@@ -35,14 +35,15 @@ bool ConnectionChecker::updateVpnPort()
     // Without sockets every port would look busy, and the search would never end.
     if (!UniqueSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))) {
         const int error = WSAGetLastError();
-        LOG_ERROR << ControllerLog::UpdateVpnPort << "no socket can be made, error" << error;
+        LOG_ERROR << "OpenVpnStateController::ConnectionChecker::updateVpnPort" << "no socket can be made, error"
+                  << error;
         return false;
     }
     int candidate = port_;
     for (int tried = 1; !checkPort(Management::Address, candidate); ++tried) {
         if (tried == MaxPortsTried) {
-            LOG_ERROR << ControllerLog::UpdateVpnPort << "none of" << MaxPortsTried << "ports from" << port_
-                      << "is free";
+            LOG_ERROR << "OpenVpnStateController::ConnectionChecker::updateVpnPort" << "none of" << MaxPortsTried
+                      << "ports from" << port_ << "is free";
             return false;
         }
         ++candidate;
@@ -50,7 +51,7 @@ bool ConnectionChecker::updateVpnPort()
             candidate = Management::LowestWrappedPort;
     }
     port_ = candidate;
-    Logger::instance().write(ControllerLog::UpdateVpnPort, ControllerLog::OperationPortIs, port_);
+    Logger::instance().write("OpenVpnStateController::ConnectionChecker::updateVpnPort", "Operation port is ", port_);
     return true;
 }
 
@@ -60,16 +61,16 @@ bool ConnectionChecker::connectToDaemon()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = inet_addr(Management::Address);
     address.sin_port = htons(static_cast<u_short>(port_));
-    Logger::instance().write(ControllerLog::ConnectingSocket);
+    Logger::instance().write("Connecting controlling socket...");
     if (connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        LOG_ERROR << ControllerLog::SocketNotConnected << port_;
+        LOG_ERROR << "Socket not connected, port" << port_;
         closeSocket();
         return false;
     }
     connected_ = true;
     // Any greeting will do; only its absence tells.
     if (readReply(socket_.get()).empty()) {
-        LOG_ERROR << ControllerLog::PromptEmpty;
+        LOG_ERROR << "Service prompt is empty";
         closeSocket();
         return false;
     }
@@ -85,7 +86,7 @@ int ConnectionChecker::checkState()
     if (!socket_) {
         socket_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
         if (!socket_) {
-            LOG_ERROR << ControllerLog::SocketCreationFailed;
+            LOG_ERROR << "Socket creation failed";
             return NotUp;
         }
     }
@@ -93,7 +94,7 @@ int ConnectionChecker::checkState()
         return NotUp;
 
     if (!sendCommand(Management::StateCommand)) {
-        LOG_ERROR << ControllerLog::CommandSendFailed;
+        LOG_ERROR << "Command send failed";
         closeSocket();
         return NotUp;
     }
@@ -106,26 +107,27 @@ int ConnectionChecker::checkState()
     if (fields.size() >= 2)
         return fields[1] == Management::ConnectedState ? TunnelUp : NotUp;
 
-    LOG_ERROR << ControllerLog::AnswerIncorrect << reply;
+    LOG_ERROR << "Service answer is incorrect:" << reply;
     closeSocket();
     return fields.size() == 1 && fields[0] == Management::LoneEnd ? EndAlone : NotUp;
 }
 
 void ConnectionChecker::waitForDaemonExit()
 {
-    Logger::instance().write(ControllerLog::SocketCheck);
+    Logger::instance().write("SocketCheck...");
     const ULONGLONG deadline = GetTickCount64() + DaemonExitWaitMs;
     for (;;) {
         if (!sendCommand(Management::StateCommand)) {
-            Logger::instance().write(ControllerLog::SendCommandFailed);
+            Logger::instance().write("Send command failed");
             return;
         }
         const std::string reply = readReply(socket_.get());
-        LOG_INFO << ControllerLog::StateReceived << reply;
+        LOG_INFO << "State received: " << reply;
         if (reply.empty())
             return;
         if (GetTickCount64() >= deadline) {
-            Logger::instance().write(ControllerLog::WaitForDaemonExit, ControllerLog::StillAnswering);
+            Logger::instance().write("OpenVpnStateController::ConnectionChecker::waitForDaemonExit",
+                                     "the daemon still answers, no longer waiting for its exit");
             return;
         }
         Sleep(StopPollMs);
@@ -140,7 +142,7 @@ bool ConnectionChecker::sendCommand(const std::string& command)
 int ConnectionChecker::closeSocket()
 {
     if (connected_) {
-        Logger::instance().write(ControllerLog::ConnectionClosed);
+        Logger::instance().write("OpenVPN connection closed");
         shutdown(socket_.get(), SD_BOTH);
         connected_ = false;
     }

@@ -1,6 +1,7 @@
 #pragma once
-// Every text of the VPN daemon controller, to the byte: the daemon's files and command line, the
-// management commands and the log lines.
+// What the VPN daemon controller shares with the daemon, to the byte: the daemon's files, its
+// command line and its management interface. The controller's log lines are written where they
+// are logged.
 
 namespace DaemonFiles {
 
@@ -36,44 +37,3 @@ constexpr int LowestWrappedPort = 1024;
 constexpr int HighestPort = 65535;
 
 } // namespace Management
-
-namespace ControllerLog {
-
-constexpr const char* StartOvpn = "OpenVpnStateController::startOVPN";
-constexpr const char* StopOvpn = "OpenVpnStateController::stopOVPN";
-constexpr const char* KillOvpn = "OpenVpnStateController::killOVPN";
-constexpr const char* UpdateVpnPort = "OpenVpnStateController::ConnectionChecker::updateVpnPort";
-constexpr const char* WaitForDaemonExit = "OpenVpnStateController::ConnectionChecker::waitForDaemonExit";
-
-constexpr const char* ConcurrentCallOf = "Concurrent call of ";
-constexpr const char* Ignored = " ignored";
-constexpr const char* ExecutableNotFound = "OpenVPN daemon executable not found:";
-constexpr const char* Launched = "Launched";
-constexpr const char* CreateProcessFailed = "CreateProcess failed";
-constexpr const char* Succeeded = "succeeded";
-constexpr const char* Failed = "failed";
-constexpr const char* RefusedConfigName = "refused a configuration name that is no server id:";
-
-constexpr const char* WsaStartupFailed = "WSAStartup failed";
-constexpr const char* OperationPortIs = "Operation port is ";
-constexpr const char* SocketCreationFailed = "Socket creation failed";
-constexpr const char* ConnectingSocket = "Connecting controlling socket...";
-constexpr const char* SocketNotConnected = "Socket not connected, port";
-constexpr const char* PromptEmpty = "Service prompt is empty";
-constexpr const char* CommandSendFailed = "Command send failed";
-constexpr const char* AnswerIncorrect = "Service answer is incorrect:";
-constexpr const char* SendCommandError = "Send command error";
-constexpr const char* ReplyEmptyOrTimedOut = "Service reply is empty or timedout";
-constexpr const char* SocketCheck = "SocketCheck...";
-constexpr const char* SendCommandFailed = "Send command failed";
-constexpr const char* StateReceived = "State received: ";
-constexpr const char* StillAnswering = "the daemon still answers, no longer waiting for its exit";
-constexpr const char* ConnectionClosed = "OpenVPN connection closed";
-
-constexpr const char* SendingStop = "Connected, sending stop command";
-constexpr const char* TerminatingProcess = "Terminating process";
-constexpr const char* TerminatedOk = "Terminated ok";
-constexpr const char* WaitingForStop = "Waiting for stop";
-constexpr const char* TerminationTimedOut = "Termination timed out";
-
-} // namespace ControllerLog

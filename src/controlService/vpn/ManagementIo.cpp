@@ -27,7 +27,7 @@ bool sendCommand(SOCKET socket, const std::string& command)
     const std::string text = command + Management::LineEnd;
     const int sent = send(socket, text.data(), static_cast<int>(text.size()), 0);
     if (sent != static_cast<int>(text.size())) {
-        Logger::instance().write(ControllerLog::SendCommandError);
+        Logger::instance().write("Send command error");
         return false;
     }
     return true;
@@ -52,7 +52,7 @@ std::string readReply(SOCKET socket)
     if (readableWithinReplyWait(socket))
         reply = receiveRaw(socket);
     if (reply.empty())
-        LOG_ERROR << ControllerLog::ReplyEmptyOrTimedOut;
+        LOG_ERROR << "Service reply is empty or timedout";
     return reply;
 }
 

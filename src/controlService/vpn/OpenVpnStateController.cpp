@@ -31,18 +31,17 @@ bool isFile(const std::wstring& path)
 
 std::wstring daemonCommandLine(const std::wstring& exe, const std::wstring& configName, int port)
 {
-    using namespace DaemonCommandLine;
     std::wstring line;
-    line += Quote;
+    line += DaemonCommandLine::Quote;
     line += exe;
-    line += Quote;
-    line += FolderOption;
+    line += DaemonCommandLine::Quote;
+    line += DaemonCommandLine::FolderOption;
     line += OpenVpnStateController::getOvpnConfigDir();
-    line += ConfigOption;
+    line += DaemonCommandLine::ConfigOption;
     line += configName.empty() ? std::wstring(DaemonFiles::DefaultConfigName) : configName;
     line += DaemonFiles::ConfigExtension;
-    line += LogOptions;
-    line += ManagementOption;
+    line += DaemonCommandLine::LogOptions;
+    line += DaemonCommandLine::ManagementOption;
     line += std::to_wstring(port);
     return line;
 }
@@ -58,24 +57,25 @@ void OpenVpnStateController::startOVPN(const std::wstring& configName)
 {
     const std::unique_lock<std::mutex> starting(startOvpnMutex, std::try_to_lock);
     if (!starting.owns_lock()) {
-        LOG_INFO << ControllerLog::ConcurrentCallOf << ControllerLog::StartOvpn << ControllerLog::Ignored;
+        LOG_INFO << "Concurrent call of " << "OpenVpnStateController::startOVPN" << " ignored";
         return;
     }
     const ConversationLock conversation = lockConversation();
 
     // The name becomes a word of the command line and a file name: only a server id will do.
     if (!isValidServerId(configName)) {
-        LOG_ERROR << ControllerLog::StartOvpn << ControllerLog::RefusedConfigName << configName;
+        LOG_ERROR << "OpenVpnStateController::startOVPN" << "refused a configuration name that is no server id:"
+                  << configName;
         return;
     }
     const std::wstring exe = InstallPath + DaemonFiles::Executable;
     if (exe.empty() || !isFile(exe)) {
-        LOG_ERROR << ControllerLog::ExecutableNotFound << exe;
+        LOG_ERROR << "OpenVPN daemon executable not found:" << exe;
         return;
     }
 
     if (!checker.updateVpnPort()) {
-        LOG_ERROR << ControllerLog::StartOvpn << "no management port to be had: the daemon is not started";
+        LOG_ERROR << "OpenVpnStateController::startOVPN" << "no management port to be had: the daemon is not started";
         return;
     }
     std::wstring commandLine = daemonCommandLine(exe, configName, checker.port());
@@ -86,15 +86,15 @@ void OpenVpnStateController::startOVPN(const std::wstring& configName)
     PROCESS_INFORMATION started {};
     if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, DaemonCreationFlags, nullptr, nullptr,
                        &startup, &started)) {
-        Logger::instance().write(ControllerLog::Launched, toNarrowString(commandLine));
+        Logger::instance().write("Launched", toNarrowString(commandLine));
         ProcessHandles handles(started);
         daemonProcess = std::move(handles.process);
-        LOG_INFO << ControllerLog::StartOvpn << ControllerLog::Succeeded;
+        LOG_INFO << "OpenVpnStateController::startOVPN" << "succeeded";
     } else {
         const DWORD error = GetLastError();
-        Logger::instance().write(ControllerLog::CreateProcessFailed, error);
+        Logger::instance().write("CreateProcess failed", error);
         daemonProcess.reset();
-        LOG_ERROR << ControllerLog::StartOvpn << ControllerLog::Failed;
+        LOG_ERROR << "OpenVpnStateController::startOVPN" << "failed";
     }
 }
 
@@ -103,16 +103,16 @@ bool OpenVpnStateController::stopOVPN()
     const ConversationLock conversation = lockConversation();
     // Without a daemon of ours the management port may belong to another program: it is not asked.
     if (checker.connected() || (daemonAlive() && checker.checkState() == ConnectionChecker::TunnelUp)) {
-        LOG_INFO << ControllerLog::StopOvpn << ControllerLog::SendingStop;
+        LOG_INFO << "OpenVpnStateController::stopOVPN" << "Connected, sending stop command";
         checker.sendCommand(Management::StopCommand);
         checker.waitForDaemonExit();
         checker.closeSocket();
     }
     const bool result = killOVPN();
     if (result)
-        LOG_INFO << ControllerLog::StopOvpn << ControllerLog::Succeeded;
+        LOG_INFO << "OpenVpnStateController::stopOVPN" << "succeeded";
     else
-        LOG_ERROR << ControllerLog::StopOvpn << ControllerLog::Failed;
+        LOG_ERROR << "OpenVpnStateController::stopOVPN" << "failed";
     return result;
 }
 
@@ -121,18 +121,18 @@ bool OpenVpnStateController::killOVPN()
     const ConversationLock conversation = lockConversation();
     if (!daemonProcess)
         return true;
-    LOG_INFO << ControllerLog::KillOvpn << ControllerLog::TerminatingProcess;
+    LOG_INFO << "OpenVpnStateController::killOVPN" << "Terminating process";
     TerminateProcess(daemonProcess.get(), 1);
     for (int round = 0; round < KillRounds; ++round) {
         if (!daemonAlive()) {
-            Logger::instance().write(ControllerLog::TerminatedOk);
+            Logger::instance().write("Terminated ok");
             daemonProcess.reset();
             return true;
         }
-        LOG_INFO << ControllerLog::KillOvpn << ControllerLog::WaitingForStop;
+        LOG_INFO << "OpenVpnStateController::killOVPN" << "Waiting for stop";
         Sleep(KillPollMs);
     }
-    Logger::instance().write(ControllerLog::TerminationTimedOut);
+    Logger::instance().write("Termination timed out");
     killAllDaemons();
     daemonProcess.reset();
     return false;
