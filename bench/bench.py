@@ -39,15 +39,13 @@ import time
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(ROOT, "tests", "tools", "python"))
-sys.path.insert(0, os.path.join(ROOT, "scripts", "mainjob"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "python"))
 
-from control_http import ControlClient, find_control_port  # noqa: E402
-from loopback_vpn import CHECKIN_PATH, SERVERS_LIST_PATH, MockApi  # noqa: E402
-from wine_presence import PrefixPresence  # noqa: E402
-from wine_service import WineService  # noqa: E402
+from nimbal.control_http import ControlClient, find_control_port  # noqa: E402
+from nimbal.loopback_vpn import CHECKIN_PATH, SERVERS_LIST_PATH, MockApi  # noqa: E402
+from nimbal.paths import WINE_PREFIX_SCRIPT  # noqa: E402
+from nimbal.wine_presence import PrefixPresence  # noqa: E402
+from nimbal.wine_service import WineService  # noqa: E402
 
 MiB = 1024 * 1024
 PROGRAM_WITHIN_S = 600
@@ -312,7 +310,7 @@ class Bench:
         shutil.copy2(self.programs["cmdapi"], self.host_dir)
         self.mock.start()
         say(f"mock vendor API on port {self.mock.port}; Wine prefix {self.prefix}")
-        subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "start", self.prefix], check=True)
+        subprocess.run([WINE_PREFIX_SCRIPT, "start", self.prefix], check=True)
         self.prefix_started = True
         self.presence = PrefixPresence(self.prefix)
         # A new install: no settings of an earlier run.
@@ -355,7 +353,7 @@ class Bench:
             steps.append(("prefix presence", self.presence.end))
         if self.prefix_started:
             steps.append(("Wine prefix", lambda: subprocess.run(
-                [os.path.join(ROOT, "scripts", "wine-prefix.sh"), "stop", self.prefix], check=True)))
+                [WINE_PREFIX_SCRIPT, "stop", self.prefix], check=True)))
         for name, step in steps:
             try:
                 step()

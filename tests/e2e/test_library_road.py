@@ -17,11 +17,10 @@ import time
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "mainjob"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "python"))
 
-from loopback_vpn import CHECKIN_PATH, checkin_reply  # noqa: E402
-from main_job import MainJob, settings_folder  # noqa: E402
+from nimbal.loopback_vpn import CHECKIN_PATH, checkin_reply  # noqa: E402
+from nimbal.main_job import MainJob, settings_folder  # noqa: E402
 
 STATE_WITHIN_S = 90
 CALL_WITHIN_S = 60

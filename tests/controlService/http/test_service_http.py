@@ -16,10 +16,13 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "python"))
 
-from installed_service import (  # noqa: E402
-    FolderFiles, InstalledService, MockApi, PortHolder, PrefixPresence, RegistryGuid, SettingsFolder,
-    ControlClient, answers_ping, b64, bindable, form, header, wait_for)
+from nimbal.control_http import ControlClient, answers_ping  # noqa: E402
+from nimbal.installed_service import (  # noqa: E402
+    FolderFiles, InstalledService, MockApi, PortHolder, RegistryGuid, SettingsFolder, b64, bindable, form, header,
+    wait_for)
+from nimbal.wine_presence import PrefixPresence  # noqa: E402
 
 FIRST_PORT = 666
 LAST_PORT = 999

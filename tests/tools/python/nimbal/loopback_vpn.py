@@ -14,8 +14,8 @@ import sys
 import time
 import urllib.request
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MOCKAPI = os.path.join(ROOT, "tests", "tools", "mockapi", "mockapi.py")
+from nimbal.paths import MOCK_API_PROGRAM
+
 OPENVPN = "/usr/sbin/openvpn"
 
 CHECKIN_PATH = "/v3/client/checkin"
@@ -55,13 +55,14 @@ class MockApi:
     def start(self):
         if self.running():
             return
-        subprocess.run([sys.executable, MOCKAPI, "start", "--port", str(self.port), "--cert-dir", self._cert_dir,
-                        "--state-dir", self._state_dir], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([sys.executable, MOCK_API_PROGRAM, "start", "--port", str(self.port),
+                        "--cert-dir", self._cert_dir, "--state-dir", self._state_dir],
+                       check=True, stdout=subprocess.DEVNULL)
         self.started_here = True
 
     def stop(self):
         if self.started_here:
-            subprocess.run([sys.executable, MOCKAPI, "stop", "--state-dir", self._state_dir], check=False)
+            subprocess.run([sys.executable, MOCK_API_PROGRAM, "stop", "--state-dir", self._state_dir], check=False)
             self.started_here = False
 
     def reset(self):

@@ -11,15 +11,12 @@ import os
 import re
 import socket
 import subprocess
-import sys
 import threading
 import time
 import urllib.parse
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "python"))
-from control_http import LOOPBACK, PATIENCE_S, ControlClient, Reply, answers_ping  # noqa: E402,F401
-from wine_presence import PrefixPresence  # noqa: E402,F401
-from wine_service import SWITCH_WITHIN_S, WineService  # noqa: E402
+from nimbal.control_http import LOOPBACK, PATIENCE_S
+from nimbal.wine_service import SWITCH_WITHIN_S, WineService
 
 STARTED = re.compile(r"Starting Nimbal\.*\nNimbal is started\.\n")
 
