@@ -7,13 +7,13 @@ taken down again. The end-to-end roads build on it.
 import json
 import os
 import shutil
-import subprocess
 import time
 
 from nimbal.control_http import open_control_client
-from nimbal.loopback_vpn import CHECKIN_PATH, SERVERS_LIST_PATH, MockApi, OpenVpnPeer, checkin_reply, connect_reply
-from nimbal.paths import WINE_PREFIX_SCRIPT
-from nimbal.wine_presence import PrefixPresence
+from nimbal.loopback_vpn import OpenVpnPeer, checkin_reply, connect_reply
+from nimbal.mock_api import CHECKIN_PATH, CONNECT_PATH, MockApiProcess
+from nimbal.settings_folder import SERVICE_LOG, settings_folder
+from nimbal.wine_prefix import PrefixPresence, start_prefix, stop_prefix
 from nimbal.wine_service import WineService
 
 STATE_NAMES = ("NOTCONNECTED", "DISCONNECTED", "CONNECTING", "CONNECTED")
@@ -32,10 +32,6 @@ POLL_S = 0.5
 
 def say(text):
     print(text, flush=True)
-
-
-def settings_folder(prefix):
-    return os.path.join(prefix, "drive_c", "ProgramData", "Nimbal Privacy")
 
 
 def clear_settings(prefix):
@@ -68,7 +64,7 @@ class MainJob:
         self.service_exe = os.path.join(self.state_dir, "service", "NimbalService.exe")
         port = int(os.environ.get("NIMBAL_MOCK_API_PORT", "18443"))
         cert_dir = os.path.join(os.environ.get("NIMBAL_CACHE", "/var/cache/nimbal"), "mock-api")
-        self.mock = MockApi(port, cert_dir, os.path.join(self.state_dir, "mock-api"))
+        self.mock = MockApiProcess(port, cert_dir, os.path.join(self.state_dir, "mock-api"))
         self.peer = OpenVpnPeer(os.path.join(self.state_dir, "peer"), DAEMON_UDP_PORT, PEER_UDP_PORT)
         self.service = WineService(self.service_exe, prefix)
         self.control = None
@@ -87,9 +83,9 @@ class MainJob:
         say(f"OpenVPN peer: udp 127.0.0.1:{PEER_UDP_PORT} (pid {pid}), log {self.peer.folder}/peer.log")
         self.mock.reset()
         self.mock.reply(CHECKIN_PATH, 200, checkin_reply(MANAGEMENT_PORT))
-        self.mock.reply("/v3/server/connect", 200, connect_reply(self.peer.daemon_configuration()))
+        self.mock.reply(CONNECT_PATH, 200, connect_reply(self.peer.daemon_configuration()))
 
-        subprocess.run([WINE_PREFIX_SCRIPT, "start", self.prefix], check=True)
+        start_prefix(self.prefix)
         self.prefix_started = True
         self.presence = PrefixPresence(self.prefix)
         say(f"Wine prefix: {self.prefix}")
@@ -100,7 +96,7 @@ class MainJob:
         self.service.install()
         self.installed = True
         say(f"service \"Nimbal\" installed and running ({self.service_exe})")
-        if not wait_until(lambda: self.mock.requests_to(CHECKIN_PATH), CHECKIN_WITHIN_S):
+        if not wait_until(lambda: self.mock.requests(CHECKIN_PATH), CHECKIN_WITHIN_S):
             raise RuntimeError("the service did not check in with the mock vendor API")
         say("checked in with the vendor API")
         self.find_control_server()
@@ -120,15 +116,9 @@ class MainJob:
             raise RuntimeError(f"unexpected reply: {reply}")
 
     def find_control_server(self):
-        self.control = open_control_client(self.asks_our_mock)
+        self.control = open_control_client(self.mock.asked_by)
         if self.control is None:
             raise RuntimeError("the service's control server did not answer on any port from 666 to 999")
-
-    def asks_our_mock(self, client):
-        """Whether the service behind `client` is this job's: its servers list comes from our mock."""
-        before = len(self.mock.requests_to(SERVERS_LIST_PATH))
-        client.post("/vpn/get/serversList")
-        return len(self.mock.requests_to(SERVERS_LIST_PATH)) > before
 
     def log_in(self):
         reply = self.control.post("/accounts/login", {"login": ACCOUNT_LOGIN, "pass": ACCOUNT_PASSWORD,
@@ -168,7 +158,7 @@ class MainJob:
 
     def where(self):
         folder = settings_folder(self.prefix)
-        say(f"service log: {folder}/Nimbal Privacy Service.log")
+        say(f"service log: {folder}/{SERVICE_LOG}")
         say(f"settings:    {folder}/settings.params (encrypted)")
         say(f"VPN files:   {folder}/ovpn_config (daemon log ovpn.log)")
 
@@ -203,7 +193,7 @@ class MainJob:
     def end_prefix(self):
         if self.presence is not None:
             self.presence.end()
-        subprocess.run([WINE_PREFIX_SCRIPT, "stop", self.prefix], check=True)
+        stop_prefix(self.prefix)
         say("Wine prefix's processes ended")
 
 
