@@ -39,15 +39,13 @@ import time
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(ROOT, "tests", "tools", "python"))
-sys.path.insert(0, os.path.join(ROOT, "scripts", "mainjob"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tools", "python"))
 
-from control_http import ControlClient, find_control_port  # noqa: E402
-from loopback_vpn import CHECKIN_PATH, SERVERS_LIST_PATH, MockApi  # noqa: E402
-from wine_presence import PrefixPresence  # noqa: E402
-from wine_service import WineService  # noqa: E402
+from nimbal.control_http import ControlClient, find_control_port  # noqa: E402
+from nimbal.mock_api import CHECKIN_PATH, MockApiProcess  # noqa: E402
+from nimbal.settings_folder import settings_folder  # noqa: E402
+from nimbal.wine_prefix import PrefixPresence, start_prefix, stop_prefix  # noqa: E402
+from nimbal.wine_service import WineService  # noqa: E402
 
 MiB = 1024 * 1024
 PROGRAM_WITHIN_S = 600
@@ -283,7 +281,7 @@ class Bench:
         self.service_exe = os.path.join(self.work, "service", "NimbalService.exe")
         self.host_dir = os.path.join(self.work, "host")
         cert_dir = os.path.join(os.environ.get("NIMBAL_CACHE", "/var/cache/nimbal"), "mock-api")
-        self.mock = MockApi(self.programs["mock_api_port"], cert_dir, os.path.join(self.work, "mock-api"))
+        self.mock = MockApiProcess(self.programs["mock_api_port"], cert_dir, os.path.join(self.work, "mock-api"))
         self.runner = WineRunner(prefix)
         self.service = WineService(self.service_exe, prefix)
         self.presence = None
@@ -312,18 +310,18 @@ class Bench:
         shutil.copy2(self.programs["cmdapi"], self.host_dir)
         self.mock.start()
         say(f"mock vendor API on port {self.mock.port}; Wine prefix {self.prefix}")
-        subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), "start", self.prefix], check=True)
+        start_prefix(self.prefix)
         self.prefix_started = True
         self.presence = PrefixPresence(self.prefix)
         # A new install: no settings of an earlier run.
-        shutil.rmtree(os.path.join(self.prefix, "drive_c", "ProgramData", "Nimbal Privacy"), ignore_errors=True)
+        shutil.rmtree(settings_folder(self.prefix), ignore_errors=True)
 
     def install(self):
         self.service.remove_quietly()
         self.service.install()
         self.installed = True
         deadline = time.monotonic() + CHECKIN_WITHIN_S
-        while not self.mock.requests_to(CHECKIN_PATH):
+        while not self.mock.requests(CHECKIN_PATH):
             if time.monotonic() > deadline:
                 raise Failed("the service did not check in with the mock vendor API")
             time.sleep(0.2)
@@ -331,17 +329,12 @@ class Bench:
         say(f"service installed and running, control server on port {self.control.port}")
 
     def find_control_server(self):
-        port = find_control_port(self.asks_our_mock)
+        port = find_control_port(self.mock.asked_by)
         if port is None:
             raise Failed("the service's control server did not answer on any port from 666 to 999")
         # One connection for every later request to the service: Wine's HTTP Server API now and then
         # stops taking new connections once earlier ones have closed.
         self.control = ControlClient(port, timeout_s=REPLY_WITHIN_S)
-
-    def asks_our_mock(self, client):
-        before = len(self.mock.requests_to(SERVERS_LIST_PATH))
-        client.post("/vpn/get/serversList")
-        return len(self.mock.requests_to(SERVERS_LIST_PATH)) > before
 
     def tear_down(self):
         steps = []
@@ -354,8 +347,7 @@ class Bench:
         if self.presence is not None:
             steps.append(("prefix presence", self.presence.end))
         if self.prefix_started:
-            steps.append(("Wine prefix", lambda: subprocess.run(
-                [os.path.join(ROOT, "scripts", "wine-prefix.sh"), "stop", self.prefix], check=True)))
+            steps.append(("Wine prefix", lambda: stop_prefix(self.prefix)))
         for name, step in steps:
             try:
                 step()

@@ -17,11 +17,12 @@ import time
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "mainjob"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "python"))
 
-from loopback_vpn import CHECKIN_PATH, checkin_reply  # noqa: E402
-from main_job import MainJob, settings_folder  # noqa: E402
+from nimbal.loopback_vpn import checkin_reply  # noqa: E402
+from nimbal.main_job import MainJob  # noqa: E402
+from nimbal.mock_api import CHECKIN_PATH  # noqa: E402
+from nimbal.settings_folder import SERVICE_LOG, settings_folder  # noqa: E402
 
 STATE_WITHIN_S = 90
 CALL_WITHIN_S = 60
@@ -71,7 +72,7 @@ class Library:
 
 
 def service_log(job):
-    with open(os.path.join(settings_folder(job.prefix), "Nimbal Privacy Service.log"), encoding="latin-1") as log:
+    with open(os.path.join(settings_folder(job.prefix), SERVICE_LOG), encoding="latin-1") as log:
         return log.read()
 
 
@@ -109,11 +110,11 @@ def checkin_takes_effect(job, library):
     print("a check-in hands out another management port and watchdog interval", flush=True)
     reply = checkin_reply(NEW_MANAGEMENT_PORT)
     reply["vpnDiagnosticsInterval"] = NEW_DIAGNOSTICS_INTERVAL_S
-    before = len(job.mock.requests_to(CHECKIN_PATH))
+    before = len(job.mock.requests(CHECKIN_PATH))
     job.mock.reply(CHECKIN_PATH, 200, reply)
     expect_reply(job.control.post("/user/relogin"), 200, "OK", "Relogining")
     deadline = time.monotonic() + 60
-    while len(job.mock.requests_to(CHECKIN_PATH)) <= before:
+    while len(job.mock.requests(CHECKIN_PATH)) <= before:
         if time.monotonic() > deadline:
             raise AssertionError("user/relogin brought no check-in")
         time.sleep(0.2)

@@ -16,10 +16,15 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "python"))
 
-from installed_service import (  # noqa: E402
-    FolderFiles, InstalledService, MockApi, PortHolder, PrefixPresence, RegistryGuid, SettingsFolder,
-    ControlClient, answers_ping, b64, bindable, form, header, wait_for)
+from nimbal.borrowed import FolderFiles, PortHolder, RegistryGuid, bindable  # noqa: E402
+from nimbal.control_http import ControlClient, answers_ping  # noqa: E402
+from nimbal.mock_api import MockApi, b64, form, header  # noqa: E402
+from nimbal.polling import wait_for  # noqa: E402
+from nimbal.settings_folder import SettingsFolder  # noqa: E402
+from nimbal.wine_prefix import PrefixPresence  # noqa: E402
+from nimbal.wine_service import WineService  # noqa: E402
 
 FIRST_PORT = 666
 LAST_PORT = 999
@@ -71,7 +76,7 @@ def setUpModule():
     prefix = os.environ["WINEPREFIX"]
     S.folder = SettingsFolder(prefix)
     S.mock = MockApi(int(os.environ["NIMBAL_MOCK_API_PORT"]))
-    S.service = InstalledService(SERVICE_EXE, prefix)
+    S.service = WineService(SERVICE_EXE, prefix)
 
     presence = PrefixPresence(prefix)
     unittest.addModuleCleanup(presence.end)

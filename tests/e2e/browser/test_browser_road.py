@@ -13,8 +13,8 @@ sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "python"))
 
-from browser_road import BrowserRoad, end_on_sigterm  # noqa: E402
-from wine_service import WineService  # noqa: E402
+from nimbal.browser.road import BrowserRoad, end_on_sigterm  # noqa: E402
+from nimbal.wine_service import WineService  # noqa: E402
 
 # The library's answer while it cannot reach the service's pipe.
 UNREACHABLE_STATE = "DISCONNECTED"

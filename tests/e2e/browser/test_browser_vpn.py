@@ -13,11 +13,10 @@ import sys
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(HERE))), "scripts", "mainjob"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "python"))
 
-from browser_road import BrowserRoad, end_on_sigterm  # noqa: E402
-from main_job import MainJob  # noqa: E402
+from nimbal.browser.road import BrowserRoad, end_on_sigterm  # noqa: E402
+from nimbal.main_job import MainJob  # noqa: E402
 
 CONNECTED_WITHIN_S = 90
 DISCONNECTED_WITHIN_S = 60

@@ -18,7 +18,6 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # runs from the source tree, which stays clean
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import endpoints  # noqa: E402
 import mockapi  # noqa: E402

@@ -7,6 +7,7 @@ import subprocess
 # Install, start and stop each wait for the service to settle; Wine takes a few seconds at most.
 SWITCH_WITHIN_S = 120
 
+STARTED = re.compile(r"Starting Nimbal\.*\nNimbal is started\.\n")
 INSTALLED = re.compile(r"Nimbal is installed\.\n(.*\n)*Nimbal is started\.\n")
 STOPPED = re.compile(r"Stopping Nimbal\.*\nNimbal is stopped\.\n")
 REMOVED = re.compile(r"(.*\n)*Nimbal is removed\.\n")
@@ -29,6 +30,9 @@ class WineService:
     def install(self):
         """Installs the service, which also starts it."""
         self._expect("-install", INSTALLED)
+
+    def start(self):
+        self._expect("-start", STARTED)
 
     def stop(self):
         self._expect("-stop", STOPPED)

@@ -8,7 +8,7 @@ import os
 import signal
 import subprocess
 
-from cdp_pipe import CdpPipe
+from nimbal.browser.cdp_pipe import CdpPipe
 
 # The browser itself rather than Debian's /usr/bin/chromium wrapper, which adds flags of its own
 # (remote extensions, an empty --load-extension) to every start.

@@ -1,77 +1,24 @@
-"""The embedded default environment on loopback: the mock vendor API, scripted to hand out the
-configuration of a real OpenVPN peer, and that peer.
+"""The embedded default environment's VPN on loopback: a real OpenVPN peer, and the mock vendor
+API's replies that hand the service's daemon its side of the configuration.
 
 Both ends run without a tun device: UDP on 127.0.0.1, a static key made for the run, a ping each
 second. The daemon's side of the configuration travels in the mock's connect reply, its key inline.
 """
 
-import base64
-import json
 import os
 import signal
 import subprocess
-import sys
 import time
-import urllib.request
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-MOCKAPI = os.path.join(ROOT, "tests", "tools", "mockapi", "mockapi.py")
+from nimbal.mock_api import b64
+
 OPENVPN = "/usr/sbin/openvpn"
-
-CHECKIN_PATH = "/v3/client/checkin"
-CONNECT_PATH = "/v3/server/connect"
-SERVERS_LIST_PATH = "/v3/servers/list"
 STOP_WAIT_S = 10
 
 
 def _common_options(local_port, remote_port):
     return (f"dev null\nproto udp\nlocal 127.0.0.1\nlport {local_port}\nremote 127.0.0.1\nrport {remote_port}\n"
             "cipher AES-256-CBC\nifconfig-noexec\nping 1\n")
-
-
-class MockApi:
-    """The mock vendor API on its loopback port: one already running is used as it is, else one is
-    started here and stopped again by `stop`."""
-
-    def __init__(self, port, cert_dir, state_dir):
-        self.port = port
-        self._cert_dir = cert_dir
-        self._state_dir = state_dir
-        self.started_here = False
-
-    def control(self, method, action, query="", body=b""):
-        url = f"http://127.0.0.1:{self.port}/__mock/{action}" + (f"?{query}" if query else "")
-        request = urllib.request.Request(url, data=body if method == "POST" else None, method=method)
-        with urllib.request.urlopen(request, timeout=30) as reply:
-            return reply.read()
-
-    def running(self):
-        try:
-            self.control("GET", "requests")
-            return True
-        except OSError:
-            return False
-
-    def start(self):
-        if self.running():
-            return
-        subprocess.run([sys.executable, MOCKAPI, "start", "--port", str(self.port), "--cert-dir", self._cert_dir,
-                        "--state-dir", self._state_dir], check=True, stdout=subprocess.DEVNULL)
-        self.started_here = True
-
-    def stop(self):
-        if self.started_here:
-            subprocess.run([sys.executable, MOCKAPI, "stop", "--state-dir", self._state_dir], check=False)
-            self.started_here = False
-
-    def reset(self):
-        self.control("POST", "reset")
-
-    def reply(self, path, status, document):
-        self.control("POST", "reply", f"path={path}&status={status}", json.dumps(document).encode("utf-8"))
-
-    def requests_to(self, path):
-        return [r for r in json.loads(self.control("GET", "requests")) if r["path"] == path]
 
 
 class OpenVpnPeer:
@@ -126,6 +73,4 @@ def checkin_reply(management_port):
 
 
 def connect_reply(configuration):
-    def b64(text):
-        return base64.b64encode(text.encode("ascii")).decode("ascii")
     return {"status": True, "auth": b64("mainjob\nmainjob\n"), "config": b64(configuration)}

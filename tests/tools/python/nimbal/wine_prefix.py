@@ -1,9 +1,22 @@
-"""Keeps a Wine prefix's services alive."""
+"""A Wine prefix of a run's own: made ready and its processes ended by scripts/wine-prefix.sh, its
+services kept alive in between."""
 
 import os
 import subprocess
 
+from nimbal.paths import WINE_PREFIX_SCRIPT
+
 END_WITHIN_S = 30
+
+
+def start_prefix(prefix):
+    """Creates the prefix if it is not there yet and leaves no service of ours installed in it."""
+    subprocess.run([WINE_PREFIX_SCRIPT, "start", prefix], check=True)
+
+
+def stop_prefix(prefix):
+    """Ends every process of the prefix."""
+    subprocess.run([WINE_PREFIX_SCRIPT, "stop", prefix], check=True)
 
 
 class PrefixPresence:

@@ -1,0 +1,1 @@
+"""A headless Chromium with the test extension, asking the native-messaging host under Wine."""
