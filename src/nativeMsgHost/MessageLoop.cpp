@@ -18,14 +18,14 @@ const char* vpnStateName(int state)
     const auto index = static_cast<unsigned>(state);
     if (index < VpnStateNames.size())
         return VpnStateNames[index];
-    LOG_ERROR << HostTexts::UnexpectedVpnState << HostTexts::InvalidSubscript;
+    LOG_ERROR << "Caught an unexpected vpn state, error message:" << "invalid array<T, N> subscript";
     return VpnStateNames[UnexpectedVpnStateShownAs];
 }
 
 std::string vpnStateReply(int state)
 {
-    std::string reply = HostTexts::VpnStateReply;
-    return reply.insert(HostTexts::VpnStateNameAt, vpnStateName(state));
+    std::string reply = HostReplies::VpnStateReply;
+    return reply.insert(HostReplies::VpnStateNameAt, vpnStateName(state));
 }
 
 // The reply to one request text, asking the library where the request needs it.
@@ -37,9 +37,9 @@ Reply answerMessage(const std::string& request, const CmdApi& api)
         if (!message.query)
             return { vpnStateReply(api.getVpnState()), false };
         const std::string reply = (api.*message.query)() ? message.replyWhenTrue : message.replyWhenFalse;
-        return { reply, reply == HostTexts::ServiceStarting };
+        return { reply, reply == HostReplies::ServiceStarting };
     }
-    return { HostTexts::UnknownMessage, false };
+    return { HostReplies::UnknownMessage, false };
 }
 
 } // namespace
@@ -49,13 +49,13 @@ int serveMessages(MessageChannel& channel, const CmdApi& api)
     for (;;) {
         const std::optional<std::string> request = channel.read();
         if (!request) {
-            Logger::instance().write(HostTexts::NoNewMessages);
+            Logger::instance().write("Native msg host: no new messages");
             return 0;
         }
-        Logger::instance().write(HostTexts::Received, *request);
+        Logger::instance().write("Native msg host: received", *request);
 
         const Reply reply = answerMessage(*request, api);
-        Logger::instance().write(HostTexts::Send, reply.text);
+        Logger::instance().write("Native msg host: send", reply.text);
         if (!channel.write(reply.text) || reply.endsHost)
             return 0;
     }

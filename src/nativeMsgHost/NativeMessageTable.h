@@ -1,18 +1,11 @@
 #pragma once
-// Every text the host reads, writes or logs, kept together so each can be checked to the byte.
+// Every text the host reads and writes, kept together so each can be checked to the byte.
 
 #include "CmdApiBinding.h"
 
 #include <array>
 
-namespace HostTexts {
-
-inline constexpr char ApiNotAccessible[] = "Narive msg host: API functions not accesible";
-inline constexpr char NoNewMessages[] = "Native msg host: no new messages";
-inline constexpr char Received[] = "Native msg host: received";
-inline constexpr char Send[] = "Native msg host: send";
-inline constexpr char UnexpectedVpnState[] = "Caught an unexpected vpn state, error message:";
-inline constexpr char InvalidSubscript[] = "invalid array<T, N> subscript";
+namespace HostReplies {
 
 inline constexpr char UnknownMessage[] = R"({"text":"Unknown message received"})";
 inline constexpr char ServiceStarting[] = R"({"text":"Service starting"})";
@@ -21,7 +14,7 @@ inline constexpr char ServiceStarting[] = R"({"text":"Service starting"})";
 inline constexpr char VpnStateReply[] = R"({"text":""})";
 inline constexpr std::size_t VpnStateNameAt = 9;
 
-} // namespace HostTexts
+} // namespace HostReplies
 
 struct NativeMessage {
     const char* request;
@@ -35,9 +28,9 @@ inline constexpr std::array<NativeMessage, 4> NativeMessageTable { {
     { R"({"text":"isInstalled"})", &CmdApi::isServiceInstalled, R"({"text":"installed"})",
       R"({"text":"not installed"})" },
     { R"({"text":"isRunning"})", &CmdApi::isServiceRunning, R"({"text":"running"})", R"({"text":"not running"})" },
-    { R"({"text":"tryToStartService"})", &CmdApi::tryToStartService, HostTexts::ServiceStarting,
+    { R"({"text":"tryToStartService"})", &CmdApi::tryToStartService, HostReplies::ServiceStarting,
       R"({"text":"Service start attempt failed"})" },
-    { R"({"text":"getVpnState"})", nullptr, HostTexts::VpnStateReply, nullptr },
+    { R"({"text":"getVpnState"})", nullptr, HostReplies::VpnStateReply, nullptr },
 } };
 
 // Indexed by VpnState.

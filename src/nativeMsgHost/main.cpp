@@ -4,7 +4,6 @@
 #include "Logger.h"
 #include "MessageChannel.h"
 #include "MessageLoop.h"
-#include "NativeMessageTable.h"
 #include "StandardStreams.h"
 
 int wmain(int, wchar_t*[])
@@ -14,7 +13,7 @@ int wmain(int, wchar_t*[])
 
     const std::optional<CmdApi> api = bindCmdApi();
     if (!api) {
-        Logger::instance().write(HostTexts::ApiNotAccessible);
+        Logger::instance().write("Narive msg host: API functions not accesible");
         return 1;
     }
 

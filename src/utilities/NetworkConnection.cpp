@@ -11,12 +11,6 @@
 
 namespace {
 
-namespace Text {
-const char* const LoadFailed = "Cannot load netshell.dll";
-const char* const FreeFunctionMissing = "Cannot load NcFreeNetconProperties from netshell.dll";
-const char* const ConnectFailed = "INetConnection::Connect";
-} // namespace Text
-
 // The import library has neither of these.
 const CLSID ConnectionManagerClass = { 0xBA126AD1, 0x2166, 0x11D1, { 0xB1, 0xD0, 0x00, 0x80, 0x5F, 0xC1, 0x27, 0x0E } };
 const IID ConnectionManagerInterface = { 0xC08956A2, 0x1CD3, 0x11D1,
@@ -42,7 +36,7 @@ bool connectIfMatching(INetConnection& connection, const std::wstring& device, F
     if (matches) {
         const HRESULT result = connection.Connect();
         if (result != S_OK)
-            Logger::instance().write(Text::ConnectFailed, result);
+            Logger::instance().write("INetConnection::Connect", result);
     }
     freeProperties(properties);
     return matches;
@@ -57,14 +51,14 @@ bool connectNetworkConnection(const std::wstring& device)
     // Declared first, so that every COM object below is released before the library is freed.
     const LibraryModule netshell(LoadLibraryW(L"netshell.dll"));
     if (!netshell) {
-        Logger::instance().write(Text::LoadFailed);
+        Logger::instance().write("Cannot load netshell.dll");
         return false;
     }
     // Through a plain function pointer type, as GetProcAddress's own type says nothing.
     const auto freeProperties = reinterpret_cast<FreeProperties>(
         reinterpret_cast<void (*)()>(GetProcAddress(netshell.get(), "NcFreeNetconProperties")));
     if (freeProperties == nullptr) {
-        Logger::instance().write(Text::FreeFunctionMissing);
+        Logger::instance().write("Cannot load NcFreeNetconProperties from netshell.dll");
         return false;
     }
 

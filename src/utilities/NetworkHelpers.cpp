@@ -6,28 +6,17 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-const char* const Caller = "checkPort";
-const char* const ErrorWord = "Error ";
-const char* const OpeningSocketTo = " opening socket to ";
-const char* const NoSuchHost = " no such host ";
-const char* const PortIsBusy = "Port is busy";
-const char* const PortIsAvailable = "Port is available";
-
-} // namespace
-
 bool checkPort(const std::string& host, int port)
 {
     // A port that would be cut to 16 bits would probe another one; 0 binds to any free port.
     if (port < 1 || port > 65535) {
-        LOG_INFO << Caller << "no such port" << host << ":" << port;
+        LOG_INFO << "checkPort" << "no such port" << host << ":" << port;
         return false;
     }
     const UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!probe) {
         const int error = WSAGetLastError();
-        LOG_INFO << Caller << ErrorWord << error << OpeningSocketTo << host << ":" << port;
+        LOG_INFO << "checkPort" << "Error " << error << " opening socket to " << host << ":" << port;
         return false;
     }
 
@@ -39,7 +28,7 @@ bool checkPort(const std::string& host, int port)
         const hostent* entry = gethostbyname(host.c_str());
         if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
             const int error = WSAGetLastError();
-            LOG_INFO << Caller << ErrorWord << error << NoSuchHost << host;
+            LOG_INFO << "checkPort" << "Error " << error << " no such host " << host;
             return false;
         }
         std::memcpy(&address.sin_addr, entry->h_addr_list[0],
@@ -47,9 +36,9 @@ bool checkPort(const std::string& host, int port)
     }
 
     if (bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        LOG_INFO << Caller << PortIsBusy << host << ":" << port;
+        LOG_INFO << "checkPort" << "Port is busy" << host << ":" << port;
         return false;
     }
-    LOG_INFO << Caller << PortIsAvailable << host << ":" << port;
+    LOG_INFO << "checkPort" << "Port is available" << host << ":" << port;
     return true;
 }

@@ -10,25 +10,6 @@
 
 namespace {
 
-namespace Text {
-const char* const QueryTokenFailed = "WTSQueryUserToken failed for session id=";
-const char* const DuplicateTokenFailed = "DuplicateTokenEx failed for token";
-const char* const WithError = "with error";
-const char* const AsUserLaunched = "CreateProcessAsUser Launched";
-const char* const AsUserFailed = "CreateProcessAsUser failed";
-const char* const LaunchApp = "LaunchApp_";
-const char* const Launched = "Launched";
-const char* const CreateProcessFailed = "CreateProcess failed";
-const char* const LaunchAppAsUser = "LaunchAppAsUser";
-const char* const CreateEnvironment = "CreateEnvironmentBlock";
-const char* const CreateEnvironmentFailed = "CreateEnvironmentBlock failed";
-const char* const ImpersonateFailed = "ImpersonateLoggedOnUser failed";
-const char* const SnapshotFailed = "CreateToolhelp32Snapshot (of processes) failure";
-const char* const FirstProcessFailed = "Process32First failure";
-const char* const TerminateCaller = "terminateProcessForce";
-const char* const TerminatingByDebugging = "Terminating process by debugging it";
-} // namespace Text
-
 // The empty title: start takes a first argument in double quotes for the window's title, and the
 // command lines given here begin with the program's path in double quotes.
 const wchar_t ElevatingShell[] = L"cmd.exe /C start \"\" ";
@@ -79,11 +60,11 @@ bool startInOwnSession(const std::wstring& commandLine, ProcessHandles& started)
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, OwnProcessFlags, nullptr, nullptr, &startup,
                         &info)) {
         const DWORD error = GetLastError();
-        Logger::instance().write(Text::CreateProcessFailed, error);
+        Logger::instance().write("CreateProcess failed", error);
         return false;
     }
     started = ProcessHandles(info);
-    Logger::instance().write(Text::Launched, toNarrowString(commandLine));
+    Logger::instance().write("Launched", toNarrowString(commandLine));
     return true;
 }
 
@@ -112,15 +93,15 @@ UniqueHandle getUserToken()
     UniqueHandle queried;
     if (!WTSQueryUserToken(session, queried.put())) {
         const DWORD error = GetLastError();
-        Logger::instance().write(Text::QueryTokenFailed, session, Text::WithError, error);
+        Logger::instance().write("WTSQueryUserToken failed for session id=", session, "with error", error);
         return UniqueHandle();
     }
     UniqueHandle primary;
     if (!DuplicateTokenEx(queried.get(), TOKEN_ALL_ACCESS_P, nullptr, SecurityDelegation, TokenPrimary,
                           primary.put())) {
         const DWORD error = GetLastError();
-        Logger::instance().write(Text::DuplicateTokenFailed, reinterpret_cast<std::uintptr_t>(queried.get()),
-                                 Text::WithError, error);
+        Logger::instance().write("DuplicateTokenEx failed for token", reinterpret_cast<std::uintptr_t>(queried.get()),
+                                 "with error", error);
         return UniqueHandle();
     }
     return primary;
@@ -129,11 +110,11 @@ UniqueHandle getUserToken()
 bool createProcessAsUser(const std::wstring& commandLine, HANDLE token, LPVOID environment)
 {
     if (startAsUser(commandLine, token, environment, false)) {
-        Logger::instance().write(Text::AsUserLaunched, toNarrowString(commandLine));
+        Logger::instance().write("CreateProcessAsUser Launched", toNarrowString(commandLine));
         return true;
     }
     const DWORD error = GetLastError();
-    Logger::instance().write(Text::AsUserFailed, error);
+    Logger::instance().write("CreateProcessAsUser failed", error);
     if (error != ElevationRequired)
         return false;
     return createProcessThroughShell(commandLine, token, environment);
@@ -147,30 +128,30 @@ bool createProcessThroughShell(const std::wstring& commandLine, HANDLE token, LP
 
 bool launchApp(const std::wstring& commandLine)
 {
-    Logger::instance().write(Text::LaunchApp, toNarrowString(commandLine));
+    Logger::instance().write("LaunchApp_", toNarrowString(commandLine));
     ProcessHandles started;
     return startInOwnSession(commandLine, started);
 }
 
 bool LaunchAppAsUser(const std::wstring& commandLine)
 {
-    Logger::instance().write(Text::LaunchAppAsUser, toNarrowString(commandLine));
+    Logger::instance().write("LaunchAppAsUser", toNarrowString(commandLine));
     const UniqueHandle token = getUserToken();
     if (!token)
         return false;
 
-    Logger::instance().write(Text::CreateEnvironment);
+    Logger::instance().write("CreateEnvironmentBlock");
     EnvironmentBlock environment;
     if (!CreateEnvironmentBlock(environment.put(), token.get(), FALSE)) {
         const DWORD error = GetLastError();
-        Logger::instance().write(Text::CreateEnvironmentFailed, error);
+        Logger::instance().write("CreateEnvironmentBlock failed", error);
         return false;
     }
 
     const Impersonation impersonation(token.get());
     if (!impersonation.active()) {
         const DWORD error = GetLastError();
-        Logger::instance().write(Text::ImpersonateFailed, error);
+        Logger::instance().write("ImpersonateLoggedOnUser failed", error);
         return false;
     }
     return createProcessAsUser(commandLine, token.get(), environment.get());
@@ -199,13 +180,13 @@ void findProcessesByName(const std::wstring& name, std::vector<DWORD>& ids)
 {
     const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
-        Logger::instance().write(Text::SnapshotFailed);
+        Logger::instance().write("CreateToolhelp32Snapshot (of processes) failure");
         return;
     }
     PROCESSENTRY32W entry {};
     entry.dwSize = sizeof entry;
     if (!Process32FirstW(snapshot.get(), &entry)) {
-        Logger::instance().write(Text::FirstProcessFailed);
+        Logger::instance().write("Process32First failure");
         return;
     }
     do {
@@ -219,6 +200,6 @@ bool terminateProcessForce(HANDLE process)
 {
     if (!DebugActiveProcess(GetProcessId(process)) || !DebugBreakProcess(process))
         return false;
-    LOG_INFO << Text::TerminateCaller << Text::TerminatingByDebugging;
+    LOG_INFO << "terminateProcessForce" << "Terminating process by debugging it";
     return true;
 }

@@ -7,11 +7,6 @@
 
 namespace {
 
-const char* const Caller = "runAsyncProc";
-const char* const EndedByException = "work item ended by an exception:";
-const char* const EndedByWindowsError = "work item ended by Windows error";
-const char* const EndedByUnknown = "work item ended by an unknown exception";
-
 using Work = std::function<void()>;
 
 // Called inside a catch block; logging must not throw in turn.
@@ -21,11 +16,11 @@ void logEscapedException() noexcept
         try {
             throw;
         } catch (const std::exception& error) {
-            LOG_ERROR << Caller << EndedByException << error;
+            LOG_ERROR << "runAsyncProc" << "work item ended by an exception:" << error;
         } catch (DWORD code) {
-            LOG_ERROR << Caller << EndedByWindowsError << code;
+            LOG_ERROR << "runAsyncProc" << "work item ended by Windows error" << code;
         } catch (...) {
-            LOG_ERROR << Caller << EndedByUnknown;
+            LOG_ERROR << "runAsyncProc" << "work item ended by an unknown exception";
         }
     } catch (...) {
     }

@@ -9,12 +9,6 @@
 #include <sstream>
 #include <vector>
 
-namespace {
-
-const char* const UrlEscapeFailed = "UrlEscape failed";
-
-} // namespace
-
 // Each conversion measures the input with its terminating NUL and keeps the result up to its first
 // NUL, so an embedded NUL ends the text, as it would for the C-string APIs the results feed.
 
@@ -65,7 +59,7 @@ std::wstring urlEscape(const std::wstring& text)
     DWORD size = static_cast<DWORD>(3 * text.size() + 1);
     std::vector<wchar_t> buffer(size, L'\0');
     if (FAILED(UrlEscapeW(text.c_str(), buffer.data(), &size, URL_ESCAPE_SEGMENT_ONLY | URL_ESCAPE_PERCENT))) {
-        Logger::instance().write(UrlEscapeFailed);
+        Logger::instance().write("UrlEscape failed");
         return text;
     }
     // A path segment may hold "+" and "&", a form field may not.

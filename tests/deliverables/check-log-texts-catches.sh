@@ -9,12 +9,17 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 status=0
-# plant NAME FILE TEXT: appends TEXT to FILE (below the copy) and expects the check to fail on FILE.
+# plant NAME FILE TEXT: appends TEXT to FILE (below the copy) and expects the check to fail on FILE;
+# with no TEXT, FILE is removed instead.
 plant() {
-  local name=$1 file=$2 text=$3
+  local name=$1 file=$2
   rm -rf "$scratch/copy" && mkdir "$scratch/copy" && cp -r "$root/src" "$root/tests" "$scratch/copy/"
-  mkdir -p "$(dirname "$scratch/copy/$file")"
-  printf '%s\n' "$text" >>"$scratch/copy/$file"
+  if [ $# -lt 3 ]; then
+    rm "$scratch/copy/$file"
+  else
+    mkdir -p "$(dirname "$scratch/copy/$file")"
+    printf '%s\n' "$3" >>"$scratch/copy/$file"
+  fi
   local output
   output=$("$check" "$scratch/copy")
   local result=$?
@@ -31,6 +36,12 @@ plant "a log call taking a removed constant" src/controlService/pipe/CommandsSer
   'void planted() { Logger::instance().write(PipeLog::ServerCreated); }'
 plant "a removed namespace declared again" src/controlService/update/UpdateWords.h \
   'namespace UpdateLog { constexpr const char* Start = "Start "; }'
+plant "an HTTP server log call taking a removed constant" src/controlService/http/LocalHttpServer.cpp \
+  'void planted() { LOG_ERROR << HttpLog::ProcessRequests; }'
+plant "the reply handlers' log texts declared again" src/controlService/api/ApiResults.h \
+  'namespace ApiReplyLog { constexpr const char* Login = "Response from user login request"; }'
+plant "a test taking a removed host text" tests/nativeMsgHost/MessagesTest.cpp \
+  'static const char* const planted = HostTexts::Send;'
 plant "a test taking a removed constant" tests/controlService/ConfigSectionTest.cpp \
   'static const char* const planted = SettingsLog::Saved;'
 plant "a new namespace of log texts" src/controlService/vpn/DaemonWords.h \
@@ -39,6 +50,7 @@ plant "a using-namespace pull" src/controlService/vpn/ConnectionChecker.cpp \
   'using namespace Management;'
 plant "a texts header that is no contract header" src/controlService/pipe/PipeLogTexts.h \
   '#pragma once'
+plant "a listed contract header that is gone" src/controlService/http/HttpReplies.h
 
 # And the sources as they stand pass.
 if ! "$check" "$root" >/dev/null; then

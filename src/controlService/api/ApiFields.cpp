@@ -1,6 +1,6 @@
 #include "ApiFields.h"
 
-#include "ApiTexts.h"
+#include "ApiWire.h"
 
 #include "StringHelpers.h"
 #include "SystemInfo.h"

@@ -2,6 +2,7 @@
 #include "ServerApiOperator.h"
 
 #include "ApiFields.h"
+#include "ApiWire.h"
 #include "ReplyJson.h"
 #include "ResponseFiles.h"
 #include "ServerResponse.h"
@@ -67,7 +68,7 @@ void ensureFolder(const std::wstring& folder)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
     if (!CreateDirectoryW(folder.c_str(), nullptr))
-        Logger::instance().write(ApiLog::CreateFolderFailed, toNarrowString(folder));
+        Logger::instance().write("Failed to create sub-directory", toNarrowString(folder));
 }
 
 } // namespace
@@ -168,19 +169,27 @@ RemoteServerResponse ServerApiOperator::passThroughResponse(const std::wstring& 
 
 RemoteServerResponse ServerApiOperator::handleLoginResponse(const std::wstring& text)
 {
-    return handleJsonReply(text, ApiReplyLog::Login, ApiReplyFailure::Common, [](const Tree& reply) {
+    return handleJsonReply(text,
+                           { "Response from user login request",
+                             "User login response json is empty",
+                             "Error reading login request on line: " },
+                           ApiReplyFailure::Common, [](const Tree& reply) {
         if (succeeded(reply)) {
             mainSettings().setValue(SettingsKeys::VpnUserToken, member(reply, ApiWire::TokenMember));
             return makeServerResponse(200, ApiMessage::Success);
         }
-        Logger::instance().write(ApiLog::LoginStatusFalse);
+        Logger::instance().write("User login response status false");
         return makeServerResponse(401, member(reply, ApiWire::ErrorMessageMember));
     });
 }
 
 RemoteServerResponse ServerApiOperator::handleRegisterResponse(const std::wstring& text)
 {
-    return handleJsonReply(text, ApiReplyLog::Register, ApiReplyFailure::Common, [](const Tree& reply) {
+    return handleJsonReply(text,
+                           { "Response from user register request",
+                             "User register response json is empty",
+                             "Error reading register response on line: " },
+                           ApiReplyFailure::Common, [](const Tree& reply) {
         if (succeeded(reply))
             return makeServerResponse(200, member(reply, ApiWire::MessageMember));
         return makeServerResponse(401, member(reply, ApiWire::ErrorMessageMember));
@@ -189,38 +198,58 @@ RemoteServerResponse ServerApiOperator::handleRegisterResponse(const std::wstrin
 
 RemoteServerResponse ServerApiOperator::handleSupportResponse(const std::wstring& text)
 {
-    return handleJsonReply(text, ApiReplyLog::Support, ApiReplyFailure::Common, [](const Tree& reply) {
+    return handleJsonReply(text,
+                           { "Response from send support message request",
+                             "Send support message response json is empty",
+                             "Error reading send support message response on line: " },
+                           ApiReplyFailure::Common, [](const Tree& reply) {
         return makeServerResponse(succeeded(reply) ? 200 : 502, ApiMessage::Success);
     });
 }
 
 RemoteServerResponse ServerApiOperator::handleAutologinResponse(const std::wstring& text)
 {
-    return handleJsonReply(text, ApiReplyLog::Autologin, ApiReplyFailure::Common, [](const Tree& reply) {
+    return handleJsonReply(text,
+                           { "Response from autologin notify request",
+                             "Autologin notify response json is empty",
+                             "Error reading autologin notify response on line: " },
+                           ApiReplyFailure::Common, [](const Tree& reply) {
         return makeServerResponse(succeeded(reply) ? 200 : 502, ApiMessage::Success);
     });
 }
 
 RemoteServerResponse ServerApiOperator::handleResetResponse(const std::wstring& text)
 {
-    return handleJsonReply(text, ApiReplyLog::Reset, ApiReplyFailure::Common, [](const Tree& reply) {
+    return handleJsonReply(text,
+                           { "Response from reset account password request is",
+                             "Reset account password response json is empty",
+                             "Error reading reset account password request on line: " },
+                           ApiReplyFailure::Common, [](const Tree& reply) {
         if (succeeded(reply))
             return makeServerResponse(200, ApiMessage::Success);
-        Logger::instance().write(ApiLog::ResetStatusFalse);
+        Logger::instance().write("Reset account password response status false");
         return makeServerResponse(400, ApiMessage::NotRegistered);
     });
 }
 
 RemoteServerResponse ServerApiOperator::handleLimitsResponse(const std::wstring& text)
 {
-    return handleJsonReply(text, ApiReplyLog::Limits, ApiReplyFailure::Common, [](const Tree& reply) {
+    return handleJsonReply(text,
+                           { "Response from account limits request is",
+                             "Account limits response json is empty",
+                             "Error reading account limits request on line: " },
+                           ApiReplyFailure::Common, [](const Tree& reply) {
         return makeServerResponse(200, member(reply, ApiWire::TimeLeftMember));
     });
 }
 
 RemoteServerResponse ServerApiOperator::handleConnectResponse(const std::wstring& text, const std::wstring& serverId)
 {
-    return handleJsonReply(text, ApiReplyLog::Connect, ApiReplyFailure::Connect, [&serverId](const Tree& reply) {
+    return handleJsonReply(text,
+                           { "Response from Connect to Server request",
+                             "Connect to server request json is empty",
+                             "Error reading Connect response on line: " },
+                           ApiReplyFailure::Connect, [&serverId](const Tree& reply) {
         const std::wstring folder = OpenVpnStateController::getOvpnConfigDir() + L"\\";
         ensureFolder(folder);
         // The configuration is written only once its credentials are.

@@ -1,6 +1,5 @@
 #include "ClientGuid.h"
 
-#include "ApiTexts.h"
 
 #include "settings/ConfigManager.h"
 #include "settings/RegistryGuid.h"
@@ -56,8 +55,8 @@ std::wstring getClientGuid(bool& isNew)
 
     if (id.empty()) {
         if (!generateGuid(id)) {
-            Logger::instance().write(ApiLog::GuidFailed, GetLastError());
-            throw std::runtime_error(ApiLog::GuidFailedError);
+            Logger::instance().write("Error generating GUID", GetLastError());
+            throw std::runtime_error("GenGuid failed");
         }
         settings.setValue(SettingsKeys::ClientGuid, id);
         writeRegistryGuid(id);

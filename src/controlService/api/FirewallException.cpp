@@ -1,6 +1,6 @@
 #include "FirewallException.h"
 
-#include "ApiTexts.h"
+#include "ApiWire.h"
 
 #include "settings/GlobalPaths.h"
 

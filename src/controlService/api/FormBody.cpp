@@ -1,6 +1,6 @@
 #include "FormBody.h"
 
-#include "ApiTexts.h"
+#include "ApiWire.h"
 
 #include "StringHelpers.h"
 

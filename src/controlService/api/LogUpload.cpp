@@ -5,6 +5,8 @@
 #include "ServerApiOperator.h"
 
 #include "ApiFields.h"
+#include "ApiWire.h"
+#include "ProductVersion.h"
 #include "WinHttpRequest.h"
 
 #include "settings/ConfigManager.h"
@@ -46,18 +48,19 @@ std::wstring routingTablePath()
 bool ServerApiOperator::postLogfiles(const std::wstring& logFields)
 {
     Logger& log = Logger::instance();
-    log.write(ApiLog::PostLogfiles, ApiLog::PostingLogfile);
+    log.write("ServerApiOperator::postLogfiles",
+              "posting logfile Nimbal Privacy Service, version " NIMBAL_VERSION " built Mon Aug 24 18:04:29 2015");
     WinHttpRequest request(&abandoned);
     if (!request.create()) {
-        log.write(ApiLog::PostLogfiles, ApiLog::CannotCreateRequest);
+        log.write("ServerApiOperator::postLogfiles", "cannot create WinHttp.WinHttpRequest.5.1");
         return false;
     }
     if (!request.openPost(LogUploadUrl)) {
-        log.write(ApiLog::CannotOpen);
+        log.write("Cannot create POST request");
         return false;
     }
     if (!request.setHeader(ApiWire::ContentTypeHeader, ApiWire::FormContentType)) {
-        log.write(ApiLog::PostLogfiles, ApiLog::CannotSetHeader);
+        log.write("ServerApiOperator::postLogfiles", "Cannot set request header");
         return false;
     }
 
@@ -76,9 +79,9 @@ bool ServerApiOperator::postLogfiles(const std::wstring& logFields)
 
     // The reply's status and content tell nothing more: the logs have gone out.
     if (!request.send(body.text())) {
-        LOG_ERROR << ApiLog::PostLogfiles << ApiLog::CannotSend;
+        LOG_ERROR << "ServerApiOperator::postLogfiles" << "Cannot send request";
         return false;
     }
-    LOG_INFO << ApiLog::UploadResponse << request.responseText();
+    LOG_INFO << "response: " << request.responseText();
     return true;
 }

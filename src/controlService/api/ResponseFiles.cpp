@@ -1,6 +1,6 @@
 #include "ResponseFiles.h"
 
-#include "ApiTexts.h"
+#include "ApiWire.h"
 
 #include "Logger.h"
 #include "StringHelpers.h"
@@ -75,10 +75,10 @@ bool saveResponseFile(const boost::property_tree::wptree& reply, const std::wstr
 {
     const std::wstring value = reply.get<std::wstring>(key);
     if (value.empty() || value == ApiWire::NullText) {
-        Logger::instance().write(toNarrowString(fileName), ApiLog::LeftAsIs);
+        Logger::instance().write(toNarrowString(fileName), "leaved as is");
         return false;
     }
     const bool ok = writeTextFile(value, folder + fileName);
-    Logger::instance().write(toNarrowString(fileName), ok ? ApiLog::FileUpdated : ApiLog::FileUpdateFailed);
+    Logger::instance().write(toNarrowString(fileName), ok ? "updated" : "update failed");
     return ok;
 }

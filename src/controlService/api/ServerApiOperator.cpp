@@ -1,6 +1,7 @@
 #include "ServerApiOperator.h"
 
 #include "ApiFields.h"
+#include "ApiWire.h"
 #include "ClientGuid.h"
 #include "FirewallException.h"
 #include "ServerResponse.h"
@@ -42,9 +43,9 @@ bool ServerApiOperator::checkin()
         try {
             stored = checkinLocked();
         } catch (const std::exception& error) {
-            Logger::instance().write(ApiLog::LoginFailedWith, error.what());
+            Logger::instance().write("Login failed with", error.what());
         } catch (...) {
-            Logger::instance().write(ApiLog::LoginFailedUnknown);
+            Logger::instance().write("Login failed with unknown exception");
         }
     }
     // Once the lock is free: what the callback does (the required state's connect) may need a
@@ -59,7 +60,7 @@ bool ServerApiOperator::checkinLocked()
     Logger& log = Logger::instance();
     WinHttpRequest request(&abandoned);
     if (!request.create()) {
-        log.write(ApiLog::Checkin, ApiLog::CannotCreateRequest);
+        log.write("ServerApiOperator::checkin", "cannot create WinHttp.WinHttpRequest.5.1");
         return false;
     }
     ensureFirewallException();
@@ -79,13 +80,13 @@ bool ServerApiOperator::checkinLocked()
     else
         checkedIn = true;
 
-    log.write(ApiLog::Checkin, ApiLog::RequestTo, toNarrowString(CheckinUrl));
+    log.write("ServerApiOperator::checkin", "Request to", toNarrowString(CheckinUrl));
     if (!request.openPost(CheckinUrl)) {
-        log.write(ApiLog::CannotOpen);
+        log.write("Cannot create POST request");
         return false;
     }
     if (!request.setHeader(ApiWire::ContentTypeHeader, ApiWire::FormContentType)) {
-        log.write(ApiLog::CannotSetHeader);
+        log.write("Cannot set request header");
         return false;
     }
     request.relaxCertificateChecksOnXp();
@@ -98,12 +99,12 @@ bool ServerApiOperator::checkinLocked()
         .add(ApiWire::PlatformField, ApiWire::Platform);
     addOsFields(body);
     if (!request.send(body.text())) {
-        log.write(ApiLog::CannotSend);
+        log.write("Cannot send request");
         return false;
     }
     // Whatever the status: a non-empty object is a reply worth storing.
     const std::wstring reply = request.responseText();
-    log.write(ApiLog::Posted, body.loggedText(), ApiLog::Received, loggedReply(reply));
+    log.write("POSTed\n", body.loggedText(), "\nreceived:\n", loggedReply(reply));
     return parseCheckinResponse(reply);
 }
 
@@ -112,18 +113,18 @@ bool ServerApiOperator::parseCheckinResponse(const std::wstring& text)
     if (text.empty())
         return false;
     Logger& log = Logger::instance();
-    log.write(ApiLog::CheckinResponse, loggedReply(text));
+    log.write("Response from Checkin request", loggedReply(text));
 
     Tree reply;
     try {
         std::wistringstream stream(text);
         boost::property_tree::read_json(stream, reply);
     } catch (const boost::property_tree::json_parser_error& error) {
-        log.write(ApiLog::CheckinJsonError, error.line());
+        log.write("Error reading checkin response on line: ", error.line());
         return false;
     }
     if (reply.empty()) {
-        log.write(ApiLog::CheckinJsonEmpty);
+        log.write("Checkin request json is empty");
         return false;
     }
     mainSettings().putChild(SettingsKeys::LastLoginRequestInfo, reply);
@@ -137,9 +138,9 @@ void ServerApiOperator::handleCheckinResponse()
         if (settingsChangedCallback)
             settingsChangedCallback();
     } catch (const std::exception& error) {
-        Logger::instance().write(ApiLog::HandleCheckinResponse, error.what());
+        Logger::instance().write("ServerApiOperator::handleCheckinResponse", error.what());
     } catch (...) {
-        Logger::instance().write(ApiLog::HandleCheckinResponse, ApiLog::UnknownException);
+        Logger::instance().write("ServerApiOperator::handleCheckinResponse", "unknown exception");
     }
 }
 
@@ -159,7 +160,7 @@ RemoteServerResponse ServerApiOperator::requestServerData(const std::wstring& ur
     const FormBody body = buildBody(id);
 
     Logger& log = Logger::instance();
-    log.write(ApiLog::RequestServerData, ApiLog::RequestTo, toNarrowString(url), ApiLog::QueryMark, body.loggedText());
+    log.write("ServerApiOperator::requestServerData", "Request to", toNarrowString(url), "?", body.loggedText());
     if (!request.openPost(url))
         return makeServerResponse(500, ApiMessage::CannotOpen);
     ConfigSection& settings = mainSettings();
@@ -171,7 +172,7 @@ RemoteServerResponse ServerApiOperator::requestServerData(const std::wstring& ur
     request.relaxCertificateChecksOnXp();
 
     if (!request.send(body.text())) {
-        LOG_ERROR << ApiLog::RequestServerData << ApiLog::SendFailedTo << url << ApiLog::WithParams
+        LOG_ERROR << "ServerApiOperator::requestServerData" << "failed to send request to url" << url << "with params"
                   << body.loggedText() << getLastErrorText();
         return makeServerResponse(502, ApiMessage::SendFailed);
     }
@@ -179,14 +180,14 @@ RemoteServerResponse ServerApiOperator::requestServerData(const std::wstring& ur
     const long status = request.status();
     if (status == 200) {
         const std::wstring reply = request.responseText();
-        log.write(ApiLog::Posted, body.loggedText(), ApiLog::Received, loggedReply(reply));
+        log.write("POSTed\n", body.loggedText(), "\nreceived:\n", loggedReply(reply));
         return handler(reply);
     }
     if (status == 401) {
-        log.write(ApiLog::RequestServerData, ApiLog::Got401);
+        log.write("ServerApiOperator::requestServerData", "Got 401 response code");
         return makeServerResponse(401, ApiMessage::TokenExpired);
     }
     const std::wstring statusText = request.statusText();
-    log.write(ApiLog::UnexpectedCode, status, ApiLog::WithStatus, toNarrowString(statusText));
+    log.write("Unexpected response code", status, "with status:", toNarrowString(statusText));
     return makeServerResponse(502, statusText);
 }

@@ -2,7 +2,7 @@
 // The service's client of the vendor API: the periodic check-in, the account and VPN operations,
 // and the log upload. Every request is a synchronous HTTPS POST with a form body and a JSON reply.
 
-#include "ApiTexts.h"
+#include "ApiResults.h"
 #include "FormBody.h"
 #include "RemoteServerResponse.h"
 
@@ -12,6 +12,14 @@
 #include <functional>
 #include <mutex>
 #include <string>
+
+// What a JSON reply handler logs: before the reply text, for an empty object, and before the
+// syntax error's line number.
+struct ReplyLogTexts {
+    const char* reply;
+    const char* empty;
+    const char* error;
+};
 
 class ServerApiOperator {
 public:

@@ -1,6 +1,6 @@
 #include "ServerResponse.h"
 
-#include "ApiTexts.h"
+#include "ApiResults.h"
 
 RemoteServerResponse makeServerResponse(int code, std::wstring message)
 {

@@ -1,6 +1,6 @@
 #include "WinHttpRequest.h"
 
-#include "ApiTexts.h"
+#include "ApiWire.h"
 
 #include "Handles.h"
 #include "Logger.h"
@@ -103,7 +103,7 @@ bool WinHttpRequest::send(const std::wstring& body)
             return true;
         if (abandoned()) {
             request->Abort();
-            Logger::instance().write(ApiLog::RequestAbandoned);
+            Logger::instance().write("WinHttpRequest::send request abandoned: the service is stopping");
             return false;
         }
     }
@@ -123,7 +123,7 @@ void WinHttpRequest::relaxCertificateChecksOnXp()
     flags.vt = VT_I4;
     flags.lVal = IgnoreCertificateErrors;
     request->put_Option(SslErrorIgnoreFlagsOption, flags);
-    Logger::instance().write(ApiLog::IgnoreSslErrors);
+    Logger::instance().write("Ignore SSL errors on Win XP only");
 }
 
 long WinHttpRequest::status()

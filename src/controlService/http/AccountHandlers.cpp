@@ -2,7 +2,7 @@
 #include "LocalHttpServer.h"
 
 #include "FormFields.h"
-#include "HttpTexts.h"
+#include "HttpReplies.h"
 
 #include "IConfigSectionManager.h"
 #include "settings/ConfigManager.h"
@@ -52,7 +52,7 @@ LocalHttpServer::Credentials LocalHttpServer::updateAccCredentials(HttpRequest* 
 {
     const std::string body = getPostBody(request);
     const auto fields = requiredFields(request, body, { "login", "pass" }, HttpBody::CredentialsNotFound,
-                                       HttpLog::UpdateAccCredentials);
+                                       "LocalHttpServer::updateAccCredentials");
     if (!fields)
         return Credentials::Answered;
     const std::string& login = fields->at(0);
@@ -93,7 +93,8 @@ bool LocalHttpServer::hasAccountToken()
 void LocalHttpServer::accountResetPass(HttpRequest* request)
 {
     const auto fields =
-        requiredFields(request, getPostBody(request), { "email" }, HttpBody::NameNotFound, HttpLog::AccountResetPass);
+        requiredFields(request, getPostBody(request), { "email" }, HttpBody::NameNotFound,
+                       "LocalHttpServer::accountResetPass");
     if (fields)
         sendResult(request, manager->requestPasswordReset(toWideString(fields->at(0))));
 }
@@ -128,7 +129,7 @@ void LocalHttpServer::remoteLogin(HttpRequest* request)
 bool LocalHttpServer::processRemoteLogin(HttpRequest* request)
 {
     const auto fields = requiredFields(request, getPostBody(request), { "token", "lifetime", "creationtime" },
-                                       HttpBody::RemoteLoginNotFound, HttpLog::ProcessRemoteLogin);
+                                       HttpBody::RemoteLoginNotFound, "LocalHttpServer::processRemoteLogin");
     if (!fields)
         return false;
     for (const std::string& value : *fields) {

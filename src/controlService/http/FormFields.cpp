@@ -1,6 +1,6 @@
 #include "FormFields.h"
 
-#include "HttpTexts.h"
+#include "HttpReplies.h"
 
 #include <stdexcept>
 
@@ -23,7 +23,7 @@ std::string getParam(const std::string& body, const std::string& name, bool empt
     if (position == std::string::npos) {
         if (emptyIfMissing)
             return std::string();
-        throw std::runtime_error(HttpLog::NoSuchParameter);
+        throw std::runtime_error("no such parameter");
     }
     const size_t start = position + key.size();
     const size_t end = body.find('&', start);

@@ -1,6 +1,6 @@
 #include "LocalHttpServer.h"
 
-#include "HttpTexts.h"
+#include "HttpReplies.h"
 
 #include "IConfigSectionManager.h"
 
@@ -63,7 +63,7 @@ LocalHttpServer::~LocalHttpServer()
 
 bool LocalHttpServer::start(int port)
 {
-    Logger::instance().write(HttpLog::Starting, port);
+    Logger::instance().write("Win server starting on port", port);
     std::lock_guard<std::mutex> lock(mutex);
     if (!stopped)
         return healthy;
@@ -73,12 +73,12 @@ bool LocalHttpServer::start(int port)
         ULONG result = api.initialize();
         if (result != NO_ERROR) {
             SetLastError(result);
-            throw std::runtime_error(HttpLog::InitializeFailed);
+            throw std::runtime_error("HttpInitialize failed");
         }
         result = HttpCreateHttpHandle(requestQueue.put(), 0);
         if (result != NO_ERROR) {
             SetLastError(result);
-            throw std::runtime_error(HttpLog::CreateHandleFailed);
+            throw std::runtime_error("HttpCreateHttpHandle failed");
         }
         listeningPort = port;
         for (const UrlHandlerEntry& entry : UrlHandlerTable)
@@ -98,11 +98,11 @@ void LocalHttpServer::registerUrl(const UrlHandlerEntry& entry, int port)
     wchar_t buffer[UrlBufferChars];
     const int length = wsprintfW(buffer, entry.urlFormat, port);
     const std::wstring url(buffer, static_cast<size_t>(std::max(length, 0)));
-    Logger::instance().write(HttpLog::ListeningOn, toNarrowString(url));
+    Logger::instance().write("Listening on url", toNarrowString(url));
     const ULONG result = HttpAddUrl(requestQueue.get(), url.c_str(), nullptr);
     if (result != NO_ERROR) {
         SetLastError(result);
-        Logger::instance().write(HttpLog::AddUrlFailed, lastErrorText());
+        Logger::instance().write("HttpAddUrl failed with error code", lastErrorText());
         return;
     }
     urlHandlers[url] = [this, &entry](HttpRequest* request) {
@@ -113,7 +113,7 @@ void LocalHttpServer::registerUrl(const UrlHandlerEntry& entry, int port)
 
 void LocalHttpServer::stop()
 {
-    Logger::instance().write(HttpLog::Stopping);
+    Logger::instance().write("Stopping web server...");
     std::wstring sid;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -136,7 +136,7 @@ void LocalHttpServer::stop()
 
 void LocalHttpServer::processRequests()
 {
-    Logger::instance().write(HttpLog::ProcessRequests, HttpLog::Begin);
+    Logger::instance().write("LocalHttpServer::processRequests", "begin");
     if (!healthy || stopped)
         return;
     {
@@ -155,7 +155,7 @@ void LocalHttpServer::processRequests()
     bool announceWait = true;
     while (!stopRequested) {
         if (announceWait) {
-            Logger::instance().write(HttpLog::Waiting);
+            Logger::instance().write("Waiting for HTTP request");
             announceWait = false;
         }
         std::string probePath;
@@ -167,7 +167,8 @@ void LocalHttpServer::processRequests()
             const auto waited = static_cast<DWORD>(GetTickCount64() - waitStart);
             if (!probePath.empty()
                 && probe.waited(waited, listeningPort, probePath) == ListenerProbe::Verdict::Overdue) {
-                LOG_ERROR << HttpLog::ProcessRequests << "No request has reached the queue since its probe was sent";
+                LOG_ERROR << "LocalHttpServer::processRequests"
+                          << "No request has reached the queue since its probe was sent";
                 std::unique_lock<std::mutex> lock(mutex);
                 if (!stopped)
                     reopenQueue(lock, receives, probe);
@@ -195,7 +196,7 @@ bool LocalHttpServer::startReceives(PendingReceives& receives, ListenerProbe& pr
     if (stopped) {
         // The stop closed the queue while a request was in hand.
         SetLastError(ERROR_INVALID_HANDLE);
-        LOG_ERROR << HttpLog::ProcessRequests << HttpLog::InvalidHandle << HttpLog::LastErrorAfterText
+        LOG_ERROR << "LocalHttpServer::processRequests" << "Invalid handle" << "; last error:"
                   << getLastErrorText();
         return false;
     }
@@ -211,7 +212,7 @@ bool LocalHttpServer::startReceives(PendingReceives& receives, ListenerProbe& pr
 void LocalHttpServer::endLoop() noexcept
 {
     try {
-        Logger::instance().write(HttpLog::LoopEnd);
+        Logger::instance().write("HttpReceiveHttpRequest end");
     } catch (...) {
         // The end is marked whatever the log does.
     }
@@ -227,9 +228,9 @@ bool LocalHttpServer::handleReceived(PendingReceives& receives, PendingReceives:
     std::unique_lock<std::mutex> lock(mutex);
     if (slot.result == ERROR_INVALID_HANDLE || slot.result == ERROR_OPERATION_ABORTED) {
         SetLastError(slot.result);
-        LOG_ERROR << HttpLog::ProcessRequests
-                  << (slot.result == ERROR_INVALID_HANDLE ? HttpLog::InvalidHandle : HttpLog::Aborted)
-                  << HttpLog::LastErrorAfterText << getLastErrorText();
+        LOG_ERROR << "LocalHttpServer::processRequests"
+                  << (slot.result == ERROR_INVALID_HANDLE ? "Invalid handle" : "Requests processing aborted")
+                  << "; last error:" << getLastErrorText();
         if (stopped)
             return false;
         // Not the stop: the queue failed under the loop, which goes on with a new one.
@@ -245,27 +246,28 @@ bool LocalHttpServer::handleReceived(PendingReceives& receives, PendingReceives:
             break;
         case ERROR_MORE_DATA:
             // The same request is received again into a buffer of the size the API reported.
-            Logger::instance().write(HttpLog::BufferTooSmall);
+            Logger::instance().write("Buffer was too small");
             receives.receiveAgain(slot, request->RequestId, slot.received);
             return true;
         case ERROR_CONNECTION_INVALID:
-            Logger::instance().write(slot.requestId != HTTP_NULL_ID ? HttpLog::ConnectionInvalidWithId
-                                                                     : HttpLog::ConnectionInvalid);
+            Logger::instance().write(slot.requestId != HTTP_NULL_ID
+                                         ? "Error: connection invalid, but request id not null"
+                                         : "Error: connection invalid");
             break;
         default:
             // A receive that fails in an unforeseen way may fail so forever: the queue is made anew.
-            Logger::instance().write(HttpLog::UnknownError, slot.result);
+            Logger::instance().write("Error: unknown", slot.result);
             reopen = true;
             break;
         }
     } catch (const RequestBodyTooLarge& error) {
-        LOG_ERROR << HttpLog::ProcessRequests << error;
+        LOG_ERROR << "LocalHttpServer::processRequests" << error;
         sendText(request, 400, HttpReason::BadRequest, error.what());
     } catch (const std::exception& error) {
-        LOG_ERROR << HttpLog::ProcessRequests << error << HttpLog::LastErrorAfterText << getLastErrorText();
+        LOG_ERROR << "LocalHttpServer::processRequests" << error << "; last error:" << getLastErrorText();
         sendResult(request, { 500, HttpReason::InternalServerError, toWideString(error.what()) });
     } catch (...) {
-        LOG_ERROR << HttpLog::ProcessRequests << HttpLog::LastError << getLastErrorText();
+        LOG_ERROR << "LocalHttpServer::processRequests" << "last error:" << getLastErrorText();
         sendResult(request, { 500, HttpReason::InternalServerError, std::wstring() });
     }
     receives.release(slot);
@@ -299,7 +301,7 @@ bool LocalHttpServer::reopenQueue(std::unique_lock<std::mutex>& lock, PendingRec
     const ULONG result = HttpCreateHttpHandle(requestQueue.put(), 0);
     if (result != NO_ERROR) {
         SetLastError(result);
-        Logger::instance().write(HttpLog::CreateHandleFailed, GetLastError(), lastErrorText());
+        Logger::instance().write("HttpCreateHttpHandle failed", GetLastError(), lastErrorText());
         return false;
     }
     for (const UrlHandlerEntry& entry : UrlHandlerTable)
@@ -311,7 +313,7 @@ bool LocalHttpServer::reopenQueue(std::unique_lock<std::mutex>& lock, PendingRec
 void LocalHttpServer::dispatchRequest(HttpRequest* request)
 {
     if (request->Verb != HttpVerbPOST) {
-        LOG_ERROR << HttpLog::UnsupportedMethod << static_cast<int>(request->Verb);
+        LOG_ERROR << "Got an unsupported request with method" << static_cast<int>(request->Verb);
         sendText(request, 501, HttpReason::NotImplemented, HttpBody::NonPostMethod);
         return;
     }
@@ -320,13 +322,13 @@ void LocalHttpServer::dispatchRequest(HttpRequest* request)
                                  ? std::wstring()
                                  : std::wstring(request->CookedUrl.pFullUrl,
                                                 request->CookedUrl.FullUrlLength / sizeof(wchar_t));
-    Logger::instance().write(HttpLog::GotPost, toNarrowString(url));
+    Logger::instance().write("Got a POST request", toNarrowString(url));
     const auto found = urlHandlers.find(url);
     if (found == urlHandlers.end()) {
-        LOG_INFO << HttpLog::UnsupportedPost << url;
+        LOG_INFO << "Got unsupported POST request" << url;
         sendText(request, 501, HttpReason::NotImplemented, HttpBody::NoUrlHandler);
         return;
     }
-    LOG_INFO << HttpLog::CallingHandler << url;
+    LOG_INFO << "calling handler of" << url;
     found->second(request);
 }

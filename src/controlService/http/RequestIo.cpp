@@ -2,7 +2,7 @@
 #include "LocalHttpServer.h"
 
 #include "FormFields.h"
-#include "HttpTexts.h"
+#include "HttpReplies.h"
 
 #include "Logger.h"
 #include "StringHelpers.h"
@@ -46,7 +46,7 @@ void LocalHttpServer::sendResponse(HttpRequest* request, USHORT status, const ch
                                               &sent, nullptr, 0, nullptr, nullptr);
     if (result != NO_ERROR) {
         SetLastError(result);
-        Logger::instance().write(HttpLog::SendFailed, GetLastError());
+        Logger::instance().write("HttpSendHttpResponse failed", GetLastError());
     }
 }
 
@@ -81,10 +81,10 @@ std::string LocalHttpServer::getPostBody(HttpRequest* request)
             if (result == ERROR_HANDLE_EOF)
                 break;
             if (result != NO_ERROR)
-                throw std::runtime_error(HttpLog::EntityBodyReturned + std::to_string(result));
+                throw std::runtime_error("HttpReceiveRequestEntityBody returned" + std::to_string(result));
         }
     } catch (const std::runtime_error& error) {
-        LOG_ERROR << HttpLog::GetPostBody << HttpLog::FailedWith << error << HttpLog::LastErrorOnNewLine
+        LOG_ERROR << "LocalHttpServer::getPostBody" << "failed with" << error << "\nLast error:"
                   << getLastErrorText();
     }
     // What was read, without the unfilled rest of the last step.

@@ -2,7 +2,7 @@
 #include "LocalHttpServer.h"
 
 #include "FormFields.h"
-#include "HttpTexts.h"
+#include "HttpReplies.h"
 
 #include "IConfigSectionManager.h"
 #include "ProductVersion.h"
@@ -33,15 +33,15 @@ void LocalHttpServer::getVpnState(HttpRequest* request)
     const int state = manager->getVpnState();
     const auto name = vpnStateText(state);
     if (!name)
-        throw std::runtime_error(std::string(HttpLog::InvalidVpnState) + " " + std::to_string(state));
-    Logger::instance().write(HttpLog::VpnStateIs, *name);
+        throw std::runtime_error("Not a VPN state: " + std::to_string(state));
+    Logger::instance().write("VPN state is", *name);
     sendText(request, 200, HttpReason::Ok, *name);
 }
 
 void LocalHttpServer::getCurrentServer(HttpRequest* request)
 {
     const std::string id = toNarrowString(mainSettings().getValue<std::wstring>(SettingsKeys::LastConnectServerId));
-    Logger::instance().write(HttpLog::CurrentServerIs, id);
+    Logger::instance().write("VPN current server ID is", id);
     sendText(request, 200, HttpReason::Ok, id.c_str());
 }
 
@@ -54,7 +54,7 @@ void LocalHttpServer::connectToVPN(HttpRequest* request)
 {
     try {
         const std::string server = getParam(getPostBody(request), "server", true);
-        Logger::instance().write(HttpLog::ConnectWithId, server);
+        Logger::instance().write("Connect to server with ID", server);
         const std::wstring serverId = toWideString(server);
         const RemoteServerResponse result = manager->connectToServer(serverId);
         // The user wants the VPN whatever this attempt gave, and the watchdog keeps trying; an id
@@ -64,7 +64,7 @@ void LocalHttpServer::connectToVPN(HttpRequest* request)
         sendResult(request, result);
     } catch (const std::runtime_error& error) {
         sendResult(request, { 500, HttpReason::InternalServerError, toWideString(error.what()) });
-        LOG_ERROR << HttpLog::ConnectToVpn << error;
+        LOG_ERROR << "LocalHttpServer::connectToVPN" << error;
     }
 }
 
@@ -101,11 +101,12 @@ void LocalHttpServer::setUser(HttpRequest* request)
 {
     // The settings of the user so far are kept before another user takes over.
     manager->saveUserAndMainSettings(currentSid);
-    const auto fields = requiredFields(request, getPostBody(request), { "user" }, HttpBody::UserNotFound, HttpLog::SetUser);
+    const auto fields = requiredFields(request, getPostBody(request), { "user" }, HttpBody::UserNotFound,
+                                       "LocalHttpServer::setUser");
     if (!fields)
         return;
     currentSid = toWideString(fields->at(0));
-    Logger::instance().write(HttpLog::NewUserSid, toNarrowString(currentSid));
+    Logger::instance().write("New user SID is", toNarrowString(currentSid));
     sendText(request, 200, HttpReason::Ok, HttpBody::Setting);
 }
 

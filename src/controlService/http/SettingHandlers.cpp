@@ -1,7 +1,7 @@
 // Reading and writing one setting of the general section by its dotted path.
 #include "LocalHttpServer.h"
 
-#include "HttpTexts.h"
+#include "HttpReplies.h"
 
 #include "settings/ConfigManager.h"
 #include "settings/SettingPath.h"
@@ -31,11 +31,12 @@ std::string headerText(const char* text, USHORT length)
 void LocalHttpServer::getSetting(HttpRequest* request)
 {
     const auto fields =
-        requiredFields(request, getPostBody(request), { "name" }, HttpBody::NameNotFound, HttpLog::GetSetting);
+        requiredFields(request, getPostBody(request), { "name" }, HttpBody::NameNotFound,
+                       "LocalHttpServer::getSetting");
     if (!fields)
         return;
     const std::string& name = fields->at(0);
-    Logger::instance().write(HttpLog::RequestedSetting, name);
+    Logger::instance().write("Requested setting by name", name);
     const std::wstring path = toWideString(name);
     // Every local user reaches this server: the stored password is never handed out, by its name
     // or an alias of it, and a name that names no setting reads as a missing one.
@@ -66,7 +67,7 @@ void LocalHttpServer::setSetting(HttpRequest* request)
         return;
     }
     if (isServerOwned(*name)) {
-        LOG_ERROR << HttpLog::SetSetting << HttpLog::ReadOnlySetting << *name;
+        LOG_ERROR << "LocalHttpServer::setSetting" << "refused to change" << *name;
         sendText(request, 400, HttpReason::BadRequest, HttpBody::ReadOnlySetting);
         return;
     }

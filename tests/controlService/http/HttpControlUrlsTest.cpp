@@ -3,7 +3,7 @@
 #include "HttpServerFixture.h"
 #include "UnreadableSettingNames.h"
 
-#include "http/HttpTexts.h"
+#include "http/HttpReplies.h"
 #include "settings/SettingsKeys.h"
 
 #include <functional>
